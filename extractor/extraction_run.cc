@@ -1,0 +1,109 @@
+#include "extractor/extraction_run.h"
+
+#include <cerrno>
+#include <cinttypes>
+
+#include "common/diagnostics.h"
+#include "common/file.h"
+#include "extractor/entry_extraction.h"
+#include "extractor/entry_names.h"
+#include "listing/listing_reader.h"
+
+namespace sfx {
+namespace {
+
+const char kArchiveName[] = "Filelist.000";
+const char kListingName[] = "Filelist.txt";
+
+// Standard output, checked after every write; a failure is reported once.
+class ReportStream {
+ public:
+  ReportStream(std::FILE* out, Diagnostics& diagnostics)
+      : out_(out), diagnostics_(diagnostics) {}
+
+  void write(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), out_);
+    check();
+  }
+  void finish() {
+    std::fflush(out_);
+    check();
+  }
+
+ private:
+  void check() {
+    if (failed_ || !std::ferror(out_)) return;
+    failed_ = true;
+    diagnostics_.report("standard output", os_error(errno != 0 ? errno : EIO));
+  }
+
+  std::FILE* out_;
+  Diagnostics& diagnostics_;
+  bool failed_ = false;
+};
+
+std::string listing_line(std::uint64_t line) {
+  return std::string(kListingName) + " line " + std::to_string(line);
+}
+
+void report_skipped(Diagnostics& diagnostics, const ListingReader& reader,
+                    RecordStatus status) {
+  std::string why;
+  if (status == RecordStatus::path_too_long) {
+    why = "path longer than " + std::to_string(kMaxPathLength) + " bytes";
+  } else {
+    why = "column " + std::to_string(reader.failed_column()) + " does not convert";
+  }
+  diagnostics.report(listing_line(reader.record_line()), why + "; entry skipped");
+}
+
+}  // namespace
+
+std::string report_line(const std::string& output_name, std::int32_t len, std::uint32_t loc) {
+  char numbers[48];
+  std::snprintf(numbers, sizeof numbers, " len: %" PRId32 " loc: %" PRIx32 "\n", len, loc);
+  return output_name + numbers;
+}
+
+int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err) {
+  File archive = open_regular_for_reading(path_in(folder, kArchiveName));
+  if (!archive) return kExitCannotOpen;
+  ListingReader reader;
+  if (!reader.open(path_in(folder, kListingName))) return kExitCannotOpen;
+
+  Diagnostics diagnostics(err);
+  ReportStream report(out, diagnostics);
+  const OutputFolder output_folder{folder, identity_of(archive.get()), reader.identity()};
+
+  ListingRecord record;
+  for (;;) {
+    const RecordStatus status = reader.next_record(record);
+    if (status == RecordStatus::end) break;
+    if (status == RecordStatus::read_error) {
+      diagnostics.report(kListingName, "read failed: " + os_error(reader.read_error()));
+      break;
+    }
+    if (!is_selected(record.path)) continue;
+    if (status != RecordStatus::complete) {
+      report_skipped(diagnostics, reader, status);
+      continue;
+    }
+    const std::string output_name(output_name_of(record.path));
+    report.write(report_line(output_name, record.len, record.loc));
+    if (!is_plain_file_name(output_name)) {
+      diagnostics.report(printable(output_name), "not a plain file name; entry not extracted");
+      continue;
+    }
+    extract_entry(archive.get(), record, output_name, output_folder, diagnostics);
+  }
+
+  if (!archive.close()) diagnostics.report(kArchiveName, "close failed: " + os_error(errno));
+  report.finish();
+  if (!reader.close()) {
+    diagnostics.report(kListingName, "close failed: " + os_error(errno));
+    return kExitCloseFailed;
+  }
+  return diagnostics.any() ? kExitProblems : kExitSuccess;
+}
+
+}  // namespace sfx

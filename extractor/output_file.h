@@ -1,0 +1,22 @@
+// Creating an entry's output file without ever writing into one of the inputs.
+#pragma once
+
+#include <string>
+
+#include "common/file.h"
+
+namespace sfx {
+
+// Where output files go and which files they must never be.
+struct OutputFolder {
+  std::string path;        // "" for the current folder
+  FileIdentity archive;    // the inputs, which an output name may reach through a link
+  FileIdentity listing;
+};
+
+// Creates `name` in `folder`, or empties it, for unbuffered binary writing. On failure
+// returns an empty File and sets `why`: the OS error, or a refusal when the name leads to
+// one of the inputs or to something other than a regular file (a pipe would block).
+File create_output_file(const OutputFolder& folder, const std::string& name, std::string& why);
+
+}  // namespace sfx

@@ -1,0 +1,169 @@
+#include "listing/listing_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "listing/number_scan.h"
+
+namespace sfx {
+namespace {
+
+constexpr int kColumnsPerRecord = 16;
+constexpr int kLenColumn = 4;
+constexpr int kCheckedDecimalColumn = 7;
+constexpr int kLocColumn = 16;
+// The header line, and what follows column 16, are skipped by at most this many characters.
+constexpr std::size_t kLineSkipLimit = 1023;
+
+constexpr std::array<bool, 256> make_space_table() {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kSpace = make_space_table();
+
+bool is_space(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+bool ListingReader::open(const std::string& path) {
+  File file = open_regular_for_reading(path);
+  if (!file) return false;
+  open_stream(std::move(file));
+  return true;
+}
+
+void ListingReader::open_stream(File file) {
+  input_ = TextInput(std::move(file));
+  line_ = 1;
+  record_line_ = 0;
+  failed_column_ = 0;
+}
+
+bool ListingReader::close() { return input_.close(); }
+
+RecordStatus ListingReader::next_record(ListingRecord& record) {
+  if (!skip_line()) return ending_status();
+  return convert_record(record);
+}
+
+RecordStatus ListingReader::ending_status() const {
+  return input_.failed() ? RecordStatus::read_error : RecordStatus::end;
+}
+
+// Reads up to and including the next LF, but at most kLineSkipLimit characters; false
+// when not a single character was left to read.
+bool ListingReader::skip_line() {
+  std::size_t left = kLineSkipLimit;
+  bool read_any = false;
+  while (left > 0) {
+    if (input_.cursor() == input_.limit() && !input_.refill()) break;
+    const char* from = input_.cursor();
+    const std::size_t span =
+        std::min(left, static_cast<std::size_t>(input_.limit() - from));
+    read_any = true;
+    if (const void* lf = std::memchr(from, '\n', span)) {
+      input_.consume_to(static_cast<const char*>(lf) + 1);
+      ++line_;
+      return true;
+    }
+    input_.consume_to(from + span);
+    left -= span;
+  }
+  return read_any;
+}
+
+// Passes over white space; false when the text ends first.
+bool ListingReader::skip_space() {
+  for (;;) {
+    const char* p = input_.cursor();
+    const char* const end = input_.limit();
+    for (; p < end && is_space(*p); ++p) {
+      if (*p == '\n') ++line_;
+    }
+    input_.consume_to(p);
+    if (p < end) return true;
+    if (!input_.refill()) return false;
+  }
+}
+
+// Passes over the characters of one column; false when the text ends inside it.
+bool ListingReader::skip_column() {
+  for (;;) {
+    const char* p = input_.cursor();
+    const char* const end = input_.limit();
+    while (p < end && !is_space(*p)) ++p;
+    input_.consume_to(p);
+    if (p < end) return true;
+    if (!input_.refill()) return false;
+  }
+}
+
+// Reads column 1 into `path`, keeping its last kMaxPathLength bytes at most; false when
+// the column is longer than that.
+bool ListingReader::read_path(std::string& path) {
+  path.clear();
+  std::uint64_t length = 0;
+  for (;;) {
+    const char* from = input_.cursor();
+    const char* const end = input_.limit();
+    const char* p = from;
+    while (p < end && !is_space(*p)) ++p;
+    const auto span = static_cast<std::size_t>(p - from);
+    length += span;
+    if (span >= kMaxPathLength) {
+      path.assign(p - kMaxPathLength, kMaxPathLength);
+    } else {
+      path.append(from, span);
+      if (path.size() > kMaxPathLength) path.erase(0, path.size() - kMaxPathLength);
+    }
+    input_.consume_to(p);
+    if (p < end || !input_.refill()) break;
+  }
+  return length <= kMaxPathLength;
+}
+
+RecordStatus ListingReader::convert_record(ListingRecord& record) {
+  record.path.clear();
+  record.len = 0;
+  record.loc = 0;
+  failed_column_ = 0;
+  if (!skip_space()) return ending_status();
+  record_line_ = line_;
+  const bool path_fits = read_path(record.path);
+
+  for (int column = 2; column <= kColumnsPerRecord; ++column) {
+    bool converted = skip_space();
+    if (converted) {
+      std::optional<std::uint32_t> number;
+      switch (column) {
+        case kLenColumn:
+          number = scan_number(input_, NumberForm::any_base);
+          if (number) record.len = static_cast<std::int32_t>(*number);
+          converted = number.has_value();
+          break;
+        case kCheckedDecimalColumn:
+          converted = scan_number(input_, NumberForm::decimal).has_value();
+          break;
+        case kLocColumn:
+          number = scan_number(input_, NumberForm::hex);
+          if (number) record.loc = *number;
+          converted = number.has_value();
+          break;
+        default:
+          skip_column();
+      }
+    }
+    if (!converted) {
+      failed_column_ = column;
+      if (input_.failed()) return RecordStatus::read_error;
+      return path_fits ? RecordStatus::incomplete : RecordStatus::path_too_long;
+    }
+  }
+  if (input_.failed()) return RecordStatus::read_error;
+  return path_fits ? RecordStatus::complete : RecordStatus::path_too_long;
+}
+
+}  // namespace sfx

@@ -1,0 +1,62 @@
+// The listing as text: a window of characters over a binary stream, with CR LF read as
+// LF, a lone CR kept as a character, and 0x1A ending the text. The same on every platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "common/file.h"
+
+namespace sfx {
+
+class TextInput {
+ public:
+  static constexpr int kEnd = -1;
+
+  TextInput() = default;
+  explicit TextInput(File file);
+
+  // The characters available now; [cursor(), limit()) is empty only before a refill().
+  const char* cursor() const { return cursor_; }
+  const char* limit() const { return limit_; }
+  // Marks the characters up to `to` (within the window) as read.
+  void consume_to(const char* to) { cursor_ = to; }
+
+  // Makes more characters available after the window is used up; false at the end of the
+  // text or on a read error (see failed()).
+  bool refill();
+
+  // The next character without reading it, or kEnd.
+  int peek() {
+    if (cursor_ == limit_ && !refill()) return kEnd;
+    return static_cast<unsigned char>(*cursor_);
+  }
+  void advance() { ++cursor_; }
+
+  // Characters read so far; only ever grows.
+  std::uint64_t position() const {
+    return window_start_ + static_cast<std::uint64_t>(cursor_ - buffer_.get());
+  }
+  // Whether the text ended because reading failed.
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+  // Closes the stream; false when closing failed.
+  bool close();
+  FileIdentity identity() const { return identity_of(file_.get()); }
+
+ private:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
+  File file_;
+  std::unique_ptr<char[]> buffer_;
+  const char* cursor_ = nullptr;
+  const char* limit_ = nullptr;
+  std::uint64_t window_start_ = 0;
+  bool carried_cr_ = false;  // a CR ended the last read; the next byte decides what it is
+  bool finished_ = false;    // no more bytes will be read (end of file, 0x1A or an error)
+  int pending_error_ = 0;  // a read failed; it counts once the bytes before it are used up
+  int error_ = 0;
+};
+
+}  // namespace sfx

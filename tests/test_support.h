@@ -1,0 +1,48 @@
+// Temporary folders, file helpers and ways to run the extraction for the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sfx::test {
+
+// A fresh empty folder, removed with everything in it when the object goes away.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+// The file's bytes; "<missing>" when it cannot be read.
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+// Names of the entries in `folder`, sorted, joined by spaces.
+std::string folder_entries(const std::string& folder);
+
+// One listing line with the 16 columns of a real listing: path, len in column 4, loc in 16.
+std::string listing_line(const std::string& path, const std::string& len,
+                         const std::string& loc);
+// A listing: a header line, then `lines` ended by LF.
+std::string listing_of(const std::string& lines);
+
+struct RunResult {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+// Runs the extraction in-process on `folder`, capturing both streams.
+RunResult run_in(const std::string& folder);
+
+// A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
+std::string test_bytes(std::size_t size, std::uint32_t seed);
+
+}  // namespace sfx::test
