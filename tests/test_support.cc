@@ -9,6 +9,13 @@
 #include <sstream>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "common/file.h"
 #include "extractor/extraction_run.h"
 
@@ -98,6 +105,35 @@ RunResult run_in(const std::string& folder) {
   result.err = slurp(err.get());
   return result;
 }
+
+#ifndef _WIN32
+RunResult run_binary(const std::string& folder, const std::string& stdout_path,
+                     long file_size_limit) {
+  TempFolder streams;
+  const std::string err_path = streams.file("err");
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder.c_str()) != 0) {
+      _exit(120);
+    }
+    if (file_size_limit > 0) {
+      const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
+    }
+    execl(SFX_EXTRACT_BINARY, "sfx-extract", static_cast<char*>(nullptr));
+    _exit(122);
+  }
+  RunResult result;
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  if (stdout_path.rfind("/dev/", 0) != 0) result.out = read_file(stdout_path);
+  result.err = read_file(err_path);
+  return result;
+}
+#endif
 
 std::string test_bytes(std::size_t size, std::uint32_t seed) {
   std::string bytes(size, '\0');

@@ -42,6 +42,13 @@ struct RunResult {
 // Runs the extraction in-process on `folder`, capturing both streams.
 RunResult run_in(const std::string& folder);
 
+// Runs the real sfx-extract binary in `folder` with its standard output going to
+// `stdout_path` (a file, or a device such as /dev/full that is not read back); its
+// standard error is captured.
+// A `file_size_limit` above 0 caps the size of every file the process writes.
+RunResult run_binary(const std::string& folder, const std::string& stdout_path,
+                     long file_size_limit = 0);
+
 // A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
 std::string test_bytes(std::size_t size, std::uint32_t seed);
 

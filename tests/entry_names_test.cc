@@ -1,0 +1,77 @@
+#include "extractor/entry_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace sfx {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(EntryNames, SelectionAndOutputName) {
+  struct Case {
+    std::string path;
+    bool selected;
+    std::string output_name;
+  };
+  for (const Case& c : {
+           Case{"data\\snd\\boom.sfx", true, "boom.sfx"},
+           Case{"boom.sfx", true, "boom.sfx"},
+           Case{".sfx", true, ".sfx"},
+           Case{"a\\.sfx", true, ".sfx"},
+           Case{"a\\b.SFX", false, "b.SFX"},
+           Case{"a\\b.Sfx", false, "b.Sfx"},
+           Case{"snd\\boom.sfx.bak", false, "boom.sfx.bak"},
+           Case{"snd.sfx\\readme", false, "readme"},
+           Case{"sfx", false, "sfx"},
+           Case{"a\\bsfx", false, "bsfx"},
+           Case{"a\\b.sfxx", false, "b.sfxx"},
+           Case{"a\\b.\xe9sfx", false, "b.\xe9sfx"},
+           Case{"a\\", false, ""},
+       }) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(is_selected(c.path), c.selected);
+    EXPECT_EQ(output_name_of(c.path), c.output_name);
+  }
+}
+
+TEST(EntryNames, PlainFileNameRules) {
+  struct Case {
+    std::string name;
+    bool posix;
+    bool windows;
+  };
+  for (const Case& c : {
+           Case{"boom.sfx", true, true},
+           Case{".sfx", true, true},
+           Case{"\xe9t\xe9.sfx", true, true},
+           Case{"../evil.sfx", false, false},
+           Case{"/abs/path.sfx", false, false},
+           Case{"a\0b.sfx"s, false, false},
+           Case{"", false, false},
+           Case{".", false, false},
+           Case{"..", false, false},
+           Case{"c:evil.sfx", true, false},
+           Case{"CON.sfx", true, false},
+           Case{"con.sfx", true, false},
+           Case{"Aux.x.sfx", true, false},
+           Case{"nul.sfx", true, false},
+           Case{"PRN.sfx", true, false},
+           Case{"com1.sfx", true, false},
+           Case{"COM9.sfx", true, false},
+           Case{"lpt5.sfx", true, false},
+           Case{"COM0.sfx", true, true},
+           Case{"COM10.sfx", true, true},
+           Case{"CONSOLE.sfx", true, true},
+           Case{"xCON.sfx", true, true},
+           Case{"LPT.sfx", true, true},
+       }) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(is_plain_file_name(c.name, NameRules::posix), c.posix);
+    EXPECT_EQ(is_plain_file_name(c.name, NameRules::windows), c.windows);
+  }
+}
+
+}  // namespace
+}  // namespace sfx

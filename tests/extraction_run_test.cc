@@ -1,0 +1,235 @@
+// The whole run in a temporary folder: report lines, files left behind, diagnostics and
+// exit status.
+#include "extractor/extraction_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::listing_line;
+using test::listing_of;
+using test::read_file;
+using namespace std::string_literals;
+
+class ExtractionRun : public testing::Test {
+ protected:
+  void SetUp() override { archive_ = test::test_bytes(4096, 7); }
+
+  // Writes the archive and a listing of `lines`, then runs the extraction.
+  test::RunResult run(const std::string& lines) {
+    test::write_file(folder_.file("Filelist.000"), archive_);
+    test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
+    return test::run_in(folder_.path());
+  }
+  std::string archive_bytes(std::size_t loc, std::size_t len) const {
+    return archive_.substr(loc, len);
+  }
+
+  test::TempFolder folder_;
+  std::string archive_;
+};
+
+TEST_F(ExtractionRun, ReportsAndExtractsSelectedEntriesOnly) {
+  const auto result = run(listing_line("data\\snd\\boom.sfx", "512", "3a0") + "\n" +
+                          listing_line("data\\x.SFX", "1", "0") + "\n" +
+                          listing_line("data\\y.Sfx", "1", "0") + "\n" +
+                          listing_line("snd\\boom.sfx.bak", "1", "0") + "\n" +
+                          listing_line("snd.sfx\\readme", "1", "0") + "\n" +
+                          listing_line("noextension", "1", "0") + "\n" +
+                          listing_line("plain.sfx", "0x10", "0x20") + "\n" +
+                          listing_line("a\\neg.sfx", "-5", "0") + "\n");
+  EXPECT_EQ(result.out,
+            "boom.sfx len: 512 loc: 3a0\n"
+            "plain.sfx len: 16 loc: 20\n"
+            "neg.sfx len: -5 loc: 0\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(test::folder_entries(folder_.path()),
+            "Filelist.000 Filelist.txt boom.sfx neg.sfx plain.sfx");
+  EXPECT_EQ(read_file(folder_.file("boom.sfx")), archive_bytes(0x3a0, 512));
+  EXPECT_EQ(read_file(folder_.file("plain.sfx")), archive_bytes(0x20, 16));
+  EXPECT_EQ(read_file(folder_.file("neg.sfx")), "");
+}
+
+TEST_F(ExtractionRun, NoSelectedEntryLeavesNoTrace) {
+  const auto result = run(listing_line("a\\b.wav", "1", "0") + "\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(test::folder_entries(folder_.path()), "Filelist.000 Filelist.txt");
+}
+
+TEST_F(ExtractionRun, InputsThatCannotBeOpenedGiveStatusOneSilently) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* name;
+    bool archive;  // false: missing; a folder of that name when `as_folder`
+    bool listing;
+    bool as_folder;
+  };
+  for (const Case c : {Case{"no archive", false, true, false},
+                       Case{"neither", false, false, false},
+                       Case{"no listing", true, false, false},
+                       Case{"archive is a folder", false, true, true},
+                       Case{"listing is a folder", true, false, true}}) {
+    SCOPED_TRACE(c.name);
+    test::TempFolder folder;
+    const std::string listing = listing_of(listing_line("a\\b.sfx", "1", "0") + "\n");
+    if (c.archive) test::write_file(folder.file("Filelist.000"), "x");
+    if (c.listing) test::write_file(folder.file("Filelist.txt"), listing);
+    if (c.as_folder) fs::create_directory(folder.file(c.archive ? "Filelist.txt" : "Filelist.000"));
+    const auto result = test::run_in(folder.path());
+    EXPECT_EQ(result.status, kExitCannotOpen);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(test::exists(folder.file("b.sfx")));
+  }
+}
+
+TEST_F(ExtractionRun, LaterEntryWithSameNameWins) {
+  const auto result = run(listing_line("a\\x.sfx", "10", "100") + "\n" +
+                          listing_line("b\\x.sfx", "20", "50") + "\n");
+  EXPECT_EQ(result.out, "x.sfx len: 10 loc: 100\nx.sfx len: 20 loc: 50\n");
+  EXPECT_EQ(read_file(folder_.file("x.sfx")), archive_bytes(0x50, 20));
+}
+
+TEST_F(ExtractionRun, EntriesOutOfOrderAndOverlapping) {
+  const auto result = run(listing_line("c.sfx", "300", "200") + "\n" +
+                          listing_line("a.sfx", "300", "0") + "\n" +
+                          listing_line("b.sfx", "300", "100") + "\n");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(read_file(folder_.file("a.sfx")), archive_bytes(0, 300));
+  EXPECT_EQ(read_file(folder_.file("b.sfx")), archive_bytes(0x100, 300));
+  EXPECT_EQ(read_file(folder_.file("c.sfx")), archive_bytes(0x200, 300));
+}
+
+TEST_F(ExtractionRun, BytesAreCopiedWithoutTranslation) {
+  archive_ = std::string("ab\r\n\x1a\ncd\r\0ef", 12);
+  const auto result = run(listing_line("t.sfx", "12", "0") + "\n");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(read_file(folder_.file("t.sfx")), archive_);
+}
+
+TEST_F(ExtractionRun, ExistingFilesAreReplacedOrEmptied) {
+  test::write_file(folder_.file("full.sfx"), std::string(10000, 'z'));
+  test::write_file(folder_.file("empty.sfx"), "old contents");
+  const auto result = run(listing_line("full.sfx", "5", "10") + "\n" +
+                          listing_line("empty.sfx", "0", "10") + "\n");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(read_file(folder_.file("full.sfx")), archive_bytes(0x10, 5));
+  EXPECT_EQ(read_file(folder_.file("empty.sfx")), "");
+}
+
+// Records that cannot be used get a diagnostic only when they would have been selected.
+TEST_F(ExtractionRun, UnusableRecordsAreSkipped) {
+  const std::string long_path(2000, 'p');
+  const auto result = run(listing_line("a\\bad.sfx", "many", "0") + "\n" +
+                          listing_line("a\\bad.wav", "many", "0") + "\n" +
+                          listing_line("a\\" + long_path + ".sfx", "1", "0") + "\n" +
+                          listing_line("a\\" + long_path + ".wav", "1", "0") + "\n" +
+                          listing_line("a\\good.sfx", "3", "0") + "\n" +
+                          "a\\short.sfx 1 2 3\n");
+  EXPECT_EQ(result.out, "good.sfx len: 3 loc: 0\n");
+  EXPECT_EQ(result.err,
+            "sfx-extract: Filelist.txt line 2: column 4 does not convert; entry skipped\n"
+            "sfx-extract: Filelist.txt line 4: path longer than 1023 bytes; entry skipped\n"
+            "sfx-extract: Filelist.txt line 7: column 5 does not convert; entry skipped\n");
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_EQ(test::folder_entries(folder_.path()), "Filelist.000 Filelist.txt good.sfx");
+}
+
+TEST_F(ExtractionRun, UnselectedUnusableRecordsAreSilent) {
+  const auto result = run(listing_line("a\\bad.wav", "many", "0") + "\n" +
+                          listing_line(std::string(5000, 'q') + ".wav", "1", "0") + "\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, kExitSuccess);
+}
+
+TEST_F(ExtractionRun, HostileNamesAreReportedButNeverWritten) {
+  namespace fs = std::filesystem;
+  fs::create_directory(folder_.file("inner"));
+  const std::string inner = folder_.path() + "/inner";
+  test::write_file(inner + "/Filelist.000", archive_);
+  test::write_file(inner + "/Filelist.txt",
+                   listing_of(listing_line("x\\../evil.sfx", "4", "0") + "\n" +
+                              listing_line("/abs/path.sfx", "4", "0") + "\n" +
+                              listing_line(std::string("nul\\a\0b.sfx", 11), "4", "0") + "\n" +
+                              listing_line("ok.sfx", "4", "0") + "\n"));
+  const auto result = test::run_in(inner);
+  EXPECT_EQ(result.out, "../evil.sfx len: 4 loc: 0\n/abs/path.sfx len: 4 loc: 0\n"
+                        "a\0b.sfx len: 4 loc: 0\nok.sfx len: 4 loc: 0\n"s);
+  EXPECT_EQ(result.err,
+            "sfx-extract: ../evil.sfx: not a plain file name; entry not extracted\n"
+            "sfx-extract: /abs/path.sfx: not a plain file name; entry not extracted\n"
+            "sfx-extract: a\\x00b.sfx: not a plain file name; entry not extracted\n");
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_EQ(test::folder_entries(folder_.path()), "inner");
+  EXPECT_EQ(test::folder_entries(inner), "Filelist.000 Filelist.txt ok.sfx");
+}
+
+TEST_F(ExtractionRun, OutputThatCannotBeCreatedDoesNotStopTheRun) {
+  std::filesystem::create_directory(folder_.file("dir.sfx"));
+  const auto result = run(listing_line("dir.sfx", "4", "0") + "\n" +
+                          listing_line(std::string(300, 'n') + ".sfx", "4", "0") + "\n" +
+                          listing_line("next.sfx", "4", "8") + "\n");
+  EXPECT_EQ(result.out.substr(0, 24), "dir.sfx len: 4 loc: 0\n" + std::string(2, 'n'));
+  EXPECT_NE(result.err.find("sfx-extract: dir.sfx: cannot create: "), std::string::npos);
+  EXPECT_NE(result.err.find("nnnn.sfx: cannot create: "), std::string::npos);
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_EQ(read_file(folder_.file("next.sfx")), archive_bytes(8, 4));
+}
+
+TEST_F(ExtractionRun, ShortArchiveKeepsOnlyExistingBytes) {
+  const auto result = run(listing_line("tail.sfx", "0x200", "f00") + "\n" +
+                          listing_line("past.sfx", "10", "2000") + "\n" +
+                          listing_line("high.sfx", "10", "80000000") + "\n" +
+                          listing_line("ok.sfx", "10", "0") + "\n");
+  EXPECT_EQ(result.err,
+            "sfx-extract: tail.sfx: archive ends after 256 of 512 bytes\n"
+            "sfx-extract: past.sfx: archive ends after 0 of 10 bytes\n"
+            "sfx-extract: high.sfx: location 0x80000000 is beyond 0x7fffffff; file left empty\n");
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_EQ(read_file(folder_.file("tail.sfx")), archive_bytes(0xf00, 256));
+  EXPECT_EQ(read_file(folder_.file("past.sfx")), "");
+  EXPECT_EQ(read_file(folder_.file("high.sfx")), "");
+  EXPECT_EQ(read_file(folder_.file("ok.sfx")), archive_bytes(0, 10));
+}
+
+#ifndef _WIN32
+TEST_F(ExtractionRun, LinksToTheInputsAreNeverWritten) {
+  namespace fs = std::filesystem;
+  test::write_file(folder_.file("Filelist.000"), archive_);
+  fs::create_symlink("Filelist.000", folder_.file("archive.sfx"));
+  fs::create_hard_link(folder_.file("Filelist.000"), folder_.file("hard.sfx"));
+  const auto result = run(listing_line("archive.sfx", "4", "0") + "\n" +
+                          listing_line("hard.sfx", "4", "0") + "\n");
+  EXPECT_EQ(result.err,
+            "sfx-extract: archive.sfx: cannot create: it is one of the input files\n"
+            "sfx-extract: hard.sfx: cannot create: it is one of the input files\n");
+  EXPECT_EQ(read_file(folder_.file("Filelist.000")), archive_);
+  EXPECT_EQ(result.status, kExitProblems);
+}
+#endif
+
+TEST_F(ExtractionRun, LargeEntryIsCopiedByteForByte) {
+  archive_ = test::test_bytes(40u << 20, 11);
+  const auto result = run(listing_line("big.sfx", std::to_string((40u << 20) - 3), "3") + "\n");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive_.substr(3));
+}
+
+TEST(ReportLine, FormatsAsTheListingShowsIt) {
+  EXPECT_EQ(report_line("boom.sfx", 512, 0x3A0), "boom.sfx len: 512 loc: 3a0\n");
+  EXPECT_EQ(report_line("n.sfx", -2147483647 - 1, 0xFFFFFFFF),
+            "n.sfx len: -2147483648 loc: ffffffff\n");
+  EXPECT_EQ(report_line("z.sfx", 0, 0), "z.sfx len: 0 loc: 0\n");
+}
+
+}  // namespace
+}  // namespace sfx
