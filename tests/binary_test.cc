@@ -9,6 +9,13 @@
 namespace sfx {
 namespace {
 
+// Standard output and error are text streams: on Windows every line ends in CR LF.
+#ifdef _WIN32
+const char kLineEnd[] = "\r\n";
+#else
+const char kLineEnd[] = "\n";
+#endif
+
 using test::listing_line;
 using test::listing_of;
 using test::read_file;
@@ -28,7 +35,7 @@ class Binary : public testing::Test {
 TEST_F(Binary, ReportsAndExtractsInItsWorkingFolder) {
   write_inputs("0123456789", listing_line("data\\snd\\boom.sfx", "4", "3") + "\r\n");
   const auto result = test::run_binary(folder_.path(), out_path());
-  EXPECT_EQ(result.out, "boom.sfx len: 4 loc: 3\n");
+  EXPECT_EQ(result.out, std::string("boom.sfx len: 4 loc: 3") + kLineEnd);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(read_file(folder_.file("boom.sfx")), "3456");

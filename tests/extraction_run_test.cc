@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "extractor/entry_names.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -171,6 +172,25 @@ TEST_F(ExtractionRun, HostileNamesAreReportedButNeverWritten) {
   EXPECT_EQ(result.status, kExitProblems);
   EXPECT_EQ(test::folder_entries(folder_.path()), "inner");
   EXPECT_EQ(test::folder_entries(inner), "Filelist.000 Filelist.txt ok.sfx");
+}
+
+// Windows device names and drive letters are ordinary names elsewhere.
+TEST_F(ExtractionRun, PlatformNameRulesDecideWhatIsCreated) {
+  const bool windows = kHostNameRules == NameRules::windows;
+  const auto result = run(listing_line("a\\CON.sfx", "4", "0") + "\n" +
+                          listing_line("a\\lpt1.x.sfx", "4", "0") + "\n" +
+                          listing_line("a\\c:x.sfx", "4", "0") + "\n");
+  EXPECT_EQ(result.out, "CON.sfx len: 4 loc: 0\nlpt1.x.sfx len: 4 loc: 0\nc:x.sfx len: 4 loc: 0\n");
+  EXPECT_EQ(result.status, windows ? kExitProblems : kExitSuccess);
+  EXPECT_EQ(test::folder_entries(folder_.path()),
+            windows ? "Filelist.000 Filelist.txt"
+                    : "CON.sfx Filelist.000 Filelist.txt c:x.sfx lpt1.x.sfx");
+  if (windows) {
+    EXPECT_EQ(result.err,
+              "sfx-extract: CON.sfx: not a plain file name; entry not extracted\n"
+              "sfx-extract: lpt1.x.sfx: not a plain file name; entry not extracted\n"
+              "sfx-extract: c:x.sfx: not a plain file name; entry not extracted\n");
+  }
 }
 
 TEST_F(ExtractionRun, OutputThatCannotBeCreatedDoesNotStopTheRun) {

@@ -9,7 +9,9 @@
 #include <sstream>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -130,6 +132,43 @@ RunResult run_binary(const std::string& folder, const std::string& stdout_path,
   waitpid(child, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
   if (stdout_path.rfind("/dev/", 0) != 0) result.out = read_file(stdout_path);
+  result.err = read_file(err_path);
+  return result;
+}
+#else
+RunResult run_binary(const std::string& folder, const std::string& stdout_path,
+                     long /*file_size_limit: no such limit on Windows*/) {
+  TempFolder streams;
+  const std::string err_path = streams.file("err");
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  auto create = [&](const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE out = create(stdout_path);
+  HANDLE err = create(err_path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  std::string command = std::string("\"") + SFX_EXTRACT_BINARY + "\"";
+  RunResult result;
+  result.status = -1000;
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     folder.c_str(), &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    result.status = static_cast<int>(code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out);
+  CloseHandle(err);
+  result.out = read_file(stdout_path);
   result.err = read_file(err_path);
   return result;
 }
