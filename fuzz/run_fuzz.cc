@@ -1,0 +1,119 @@
+// The input is a listing and an archive: two bytes give the listing's length (little
+// endian, modulo the input's size), the rest is the archive. The whole run is executed in a
+// fresh folder inside a parent folder that also holds a sentinel file. Afterwards nothing
+// outside the folder has changed, the inputs are unchanged, every file in the folder is an
+// input or a plain ".sfx" name no longer than the largest len that named it, and the exit
+// status is 0, 1 or 2.
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "extractor/entry_names.h"
+#include "extractor/extraction_run.h"
+#include "fuzz/fuzz_check.h"
+#include "listing/listing_reader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kSentinel[] = "sentinel: must stay as it is\n";
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+  stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  FUZZ_CHECK(stream.good());
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+// The largest len of the complete selected records that name each output file.
+std::map<std::string, std::int64_t> longest_len_by_name(const fs::path& listing) {
+  std::map<std::string, std::int64_t> longest;
+  sfx::ListingReader reader;
+  FUZZ_CHECK(reader.open(listing.string()));
+  sfx::ListingRecord record;
+  for (;;) {
+    const sfx::RecordStatus status = reader.next_record(record);
+    if (status == sfx::RecordStatus::end || status == sfx::RecordStatus::read_error) break;
+    if (status != sfx::RecordStatus::complete || !sfx::is_selected(record.path)) continue;
+    const std::string name(sfx::output_name_of(record.path));
+    auto [entry, inserted] = longest.emplace(name, record.len);
+    if (!inserted) entry->second = std::max<std::int64_t>(entry->second, record.len);
+  }
+  reader.close();
+  return longest;
+}
+
+const fs::path& parent_folder() {
+  static const fs::path parent = [] {
+    fs::path path = fs::temp_directory_path() /
+                    ("sfx-fuzz-" + std::to_string(std::chrono::steady_clock::now()
+                                                      .time_since_epoch()
+                                                      .count()));
+    fs::create_directories(path);
+    write_file(path / "sentinel", kSentinel);
+    return path;
+  }();
+  return parent;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::string bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
+  const std::size_t listing_size =
+      bytes.empty() ? 0 : (data[0] | (static_cast<std::size_t>(data[1]) << 8)) % (bytes.size() + 1);
+  const std::string listing = bytes.substr(0, listing_size);
+  const std::string archive = bytes.substr(listing_size);
+
+  const fs::path& parent = parent_folder();
+  const fs::path folder = parent / "run";
+  fs::remove_all(folder);
+  fs::create_directory(folder);
+  write_file(folder / "Filelist.txt", listing);
+  write_file(folder / "Filelist.000", archive);
+
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  FUZZ_CHECK(out != nullptr && err != nullptr);
+  const int status = sfx::run_extraction(folder.string(), out, err);
+  std::fclose(out);
+  std::fclose(err);
+  FUZZ_CHECK(status == 0 || status == 1 || status == 2);
+
+  std::size_t outside = 0;
+  for (const auto& entry : fs::directory_iterator(parent)) {
+    ++outside;
+    const std::string name = entry.path().filename().string();
+    FUZZ_CHECK(name == "run" || name == "sentinel");
+  }
+  FUZZ_CHECK(outside == 2);
+  FUZZ_CHECK(read_file(parent / "sentinel") == kSentinel);
+  FUZZ_CHECK(read_file(folder / "Filelist.txt") == listing);
+  FUZZ_CHECK(read_file(folder / "Filelist.000") == archive);
+
+  const auto longest = longest_len_by_name(folder / "Filelist.txt");
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "Filelist.txt" || name == "Filelist.000") continue;
+    FUZZ_CHECK(entry.is_regular_file());
+    FUZZ_CHECK(sfx::is_selected(name) && sfx::is_plain_file_name(name));
+    const auto named = longest.find(name);
+    FUZZ_CHECK(named != longest.end());
+    FUZZ_CHECK(static_cast<std::int64_t>(entry.file_size()) <= std::max<std::int64_t>(named->second, 0));
+  }
+  fs::remove_all(folder);
+  return 0;
+}
