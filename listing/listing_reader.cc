@@ -26,6 +26,30 @@ constexpr std::array<bool, 256> kSpace = make_space_table();
 
 bool is_space(char c) { return kSpace[static_cast<unsigned char>(c)]; }
 
+// The first white-space character in [p, end), or end. Looks at eight bytes at a time for
+// one at or below ' ' (every white-space character is), which keeps a column to one or two
+// well-predicted steps.
+const char* find_space(const char* p, const char* const end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    // The lowest flagged byte is exactly the first byte below 0x21 (little endian).
+    const std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighBits;
+    if (low != 0) {
+      const char* candidate = p + __builtin_ctzll(low) / 8;
+      if (is_space(*candidate)) return candidate;
+      for (const char* q = candidate + 1; q < p + 8; ++q) {
+        if (is_space(*q)) return q;
+      }
+    }
+    p += 8;
+  }
+  while (p < end && !is_space(*p)) ++p;
+  return p;
+}
+
 }  // namespace
 
 bool ListingReader::open(const std::string& path) {
@@ -92,9 +116,8 @@ bool ListingReader::skip_space() {
 // Passes over the characters of one column; false when the text ends inside it.
 bool ListingReader::skip_column() {
   for (;;) {
-    const char* p = input_.cursor();
     const char* const end = input_.limit();
-    while (p < end && !is_space(*p)) ++p;
+    const char* p = find_space(input_.cursor(), end);
     input_.consume_to(p);
     if (p < end) return true;
     if (!input_.refill()) return false;
@@ -109,8 +132,7 @@ bool ListingReader::read_path(std::string& path) {
   for (;;) {
     const char* from = input_.cursor();
     const char* const end = input_.limit();
-    const char* p = from;
-    while (p < end && !is_space(*p)) ++p;
+    const char* p = find_space(from, end);
     const auto span = static_cast<std::size_t>(p - from);
     length += span;
     if (span >= kMaxPathLength) {

@@ -1,16 +1,21 @@
 #include "listing/number_scan.h"
 
+#include <array>
+
 namespace sfx {
 namespace {
 
-// The value of `c` as a digit of `base`, or -1.
-int digit_value(int c, unsigned base) {
-  int value = -1;
-  if (c >= '0' && c <= '9') value = c - '0';
-  else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-  return value >= 0 && static_cast<unsigned>(value) < base ? value : -1;
+constexpr unsigned char kNotADigit = 0xFF;
+
+constexpr std::array<unsigned char, 256> make_digit_table() {
+  std::array<unsigned char, 256> table{};
+  for (auto& value : table) value = kNotADigit;
+  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<unsigned char>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<unsigned char>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<unsigned char>(c - 'A' + 10);
+  return table;
 }
+constexpr std::array<unsigned char, 256> kDigitValue = make_digit_table();
 
 bool is_x(int c) { return c == 'x' || c == 'X'; }
 
@@ -41,10 +46,18 @@ std::optional<std::uint32_t> scan_number(TextInput& input, NumberForm form) {
   }
 
   std::uint32_t value = 0;
-  for (int digit; (digit = digit_value(c, base)) >= 0; c = input.peek()) {
-    value = value * base + static_cast<std::uint32_t>(digit);
-    have_digit = true;
-    input.advance();
+  // Digits are taken straight from the window; a number may run on across refills.
+  for (;;) {
+    const char* p = input.cursor();
+    const char* const end = input.limit();
+    for (; p < end; ++p) {
+      const unsigned digit = kDigitValue[static_cast<unsigned char>(*p)];
+      if (digit >= base) break;
+      value = value * base + digit;
+      have_digit = true;
+    }
+    input.consume_to(p);
+    if (p < end || !input.refill()) break;
   }
   if (!have_digit) return std::nullopt;
   return negative ? 0u - value : value;

@@ -10,14 +10,20 @@ constexpr char kEndOfText = 0x1A;
 
 // Drops every CR that directly precedes an LF in data[0, size); returns the new size.
 std::size_t fold_crlf(char* data, std::size_t size) {
-  auto* first_cr = static_cast<char*>(std::memchr(data, '\r', size));
-  if (first_cr == nullptr) return size;
-  const char* end = data + size;
-  const char* in = first_cr;
-  char* out = first_cr;
+  const char* const end = data + size;
+  char* out = static_cast<char*>(std::memchr(data, '\r', size));
+  if (out == nullptr) return size;
+  const char* in = out;
+  // Moves the text between CR LF pairs down in whole runs, one memchr per CR.
   while (in < end) {
-    if (*in == '\r' && in + 1 < end && in[1] == '\n') ++in;
-    *out++ = *in++;
+    const char* cr = static_cast<const char*>(std::memchr(in, '\r', static_cast<std::size_t>(end - in)));
+    if (cr == nullptr) cr = end;
+    const bool pair = cr + 1 < end && cr[1] == '\n';
+    const char* run_end = pair ? cr : (cr < end ? cr + 1 : end);
+    const auto run = static_cast<std::size_t>(run_end - in);
+    if (out != in) std::memmove(out, in, run);
+    out += run;
+    in = pair ? cr + 1 : run_end;
   }
   return static_cast<std::size_t>(out - data);
 }
