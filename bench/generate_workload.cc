@@ -119,12 +119,17 @@ std::vector<Entry> large_entries(Random& random) {
   return entries;
 }
 
-void write_listing_only(const std::string& folder, Random& random) {
-  std::FILE* archive = create(folder + "/Filelist.000");
-  finish(archive, folder + "/Filelist.000");
-  const std::string listing_path = folder + "/Filelist.txt";
-  std::FILE* listing = create(listing_path);
+// An empty archive, and the listing opened with its header written.
+std::FILE* start_listing_only(const std::string& folder) {
+  finish(create(folder + "/Filelist.000"), folder + "/Filelist.000");
+  std::FILE* listing = create(folder + "/Filelist.txt");
   std::fputs(kHeader, listing);
+  return listing;
+}
+
+void write_listing_only(const std::string& folder, Random& random) {
+  const std::string listing_path = folder + "/Filelist.txt";
+  std::FILE* listing = start_listing_only(folder);
   static const char* const kOther[] = {"tex", "wav", "mdl", "sfx.bak"};
   std::uint64_t written = 0;
   for (std::uint64_t i = 0; written < 50'000'000; ++i) {
@@ -140,11 +145,8 @@ void write_listing_only(const std::string& folder, Random& random) {
 
 // One listing line of `total` bytes without a line break: 16-column records back to back.
 void write_hostile_line(const std::string& folder, std::uint64_t total) {
-  std::FILE* archive = create(folder + "/Filelist.000");
-  finish(archive, folder + "/Filelist.000");
   const std::string listing_path = folder + "/Filelist.txt";
-  std::FILE* listing = create(listing_path);
-  std::fputs(kHeader, listing);
+  std::FILE* listing = start_listing_only(folder);
   std::string chunk;
   while (chunk.size() < (1u << 20)) {
     chunk += "data\\snd\\entry.wav file 0 100 100 100% 7 2026-12-08 12:00 A 1 w32 store 0 0 1F ";
@@ -158,11 +160,8 @@ void write_hostile_line(const std::string& folder, std::uint64_t total) {
 
 // A record whose path column is `total` bytes long and ends in ".sfx".
 void write_hostile_path(const std::string& folder, std::uint64_t total) {
-  std::FILE* archive = create(folder + "/Filelist.000");
-  finish(archive, folder + "/Filelist.000");
   const std::string listing_path = folder + "/Filelist.txt";
-  std::FILE* listing = create(listing_path);
-  std::fputs(kHeader, listing);
+  std::FILE* listing = start_listing_only(folder);
   const std::string chunk(1u << 20, 'p');
   for (std::uint64_t written = 0; written < total; written += chunk.size()) {
     std::fwrite(chunk.data(), 1, std::min<std::uint64_t>(chunk.size(), total - written), listing);
