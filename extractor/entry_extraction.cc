@@ -24,7 +24,7 @@ std::string bytes_of(std::int64_t copied, std::int32_t expected) {
 
 }  // namespace
 
-bool extract_entry(std::FILE* archive, const ListingRecord& record,
+bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
                    const std::string& output_name, const OutputFolder& folder,
                    Diagnostics& diagnostics) {
   const std::string shown_name = printable(output_name);
@@ -43,19 +43,23 @@ bool extract_entry(std::FILE* archive, const ListingRecord& record,
       output.close();
       return false;
     }
-    std::clearerr(archive);
-    if (!seek_absolute(archive, record.loc)) {
-      diagnostics.report(shown_name, "cannot seek to 0x" + hex(record.loc) + ": " +
-                                         os_error(errno) + "; file left empty");
-      output.close();
-      return false;
+    if (archive.position != std::int64_t{record.loc}) {
+      archive.position.reset();
+      std::clearerr(archive.stream);
+      if (!seek_absolute(archive.stream, record.loc)) {
+        diagnostics.report(shown_name, "cannot seek to 0x" + hex(record.loc) + ": " +
+                                           os_error(errno) + "; file left empty");
+        output.close();
+        return false;
+      }
     }
+    archive.position.reset();
     static char buffer[kCopyBufferSize];
     while (copied < record.len) {
       const auto wanted = static_cast<std::size_t>(
           std::min<std::int64_t>(record.len - copied, kCopyBufferSize));
       errno = 0;
-      const std::size_t got = std::fread(buffer, 1, wanted, archive);
+      const std::size_t got = std::fread(buffer, 1, wanted, archive.stream);
       const int read_errno = errno;
       const std::size_t written = got > 0 ? std::fwrite(buffer, 1, got, output.get()) : 0;
       copied += static_cast<std::int64_t>(written);
@@ -66,7 +70,7 @@ bool extract_entry(std::FILE* archive, const ListingRecord& record,
         return false;
       }
       if (got < wanted) {
-        if (std::ferror(archive)) {
+        if (std::ferror(archive.stream)) {
           diagnostics.report(shown_name, "archive read failed after " +
                                              bytes_of(copied, record.len) + ": " +
                                              os_error(read_errno != 0 ? read_errno : EIO));
@@ -77,6 +81,7 @@ bool extract_entry(std::FILE* archive, const ListingRecord& record,
         return false;
       }
     }
+    archive.position = std::int64_t{record.loc} + record.len;
   }
 
   if (!output.close()) {

@@ -25,8 +25,19 @@ File create_output_file(const OutputFolder& folder, const std::string& name, std
 #else
 
 File create_output_file(const OutputFolder& folder, const std::string& name, std::string& why) {
+  const std::string path = path_in(folder.path, name);
+  // A file that did not exist before cannot be an input or anything but a regular file, so
+  // the usual case is one exclusive create and no further system call.
+  if (std::FILE* created = std::fopen(path.c_str(), "wbx")) {
+    std::setvbuf(created, nullptr, _IONBF, 0);
+    return File(created);
+  }
+  if (errno != EEXIST) {
+    why = "cannot create: " + os_error(errno);
+    return File();
+  }
   // Opened without truncation so that the file can be checked before anything is lost.
-  const int fd = ::open(path_in(folder.path, name).c_str(),
+  const int fd = ::open(path.c_str(),
                         O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) {
     why = "cannot create: " + os_error(errno);

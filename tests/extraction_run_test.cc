@@ -110,6 +110,24 @@ TEST_F(ExtractionRun, EntriesOutOfOrderAndOverlapping) {
   EXPECT_EQ(read_file(folder_.file("c.sfx")), archive_bytes(0x200, 300));
 }
 
+// Entries stored back to back are read on without a seek; anything else must reposition.
+TEST_F(ExtractionRun, BackToBackEntriesAndJumps) {
+  const auto result = run(listing_line("a.sfx", "100", "0") + "\n" +
+                          listing_line("b.sfx", "50", "64") + "\n" +
+                          listing_line("empty.sfx", "0", "500") + "\n" +
+                          listing_line("c.sfx", "10", "96") + "\n" +
+                          listing_line("tail.sfx", "0x200", "f00") + "\n" +
+                          listing_line("d.sfx", "5", "10") + "\n" +
+                          listing_line("e.sfx", "5", "15") + "\n");
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_EQ(read_file(folder_.file("a.sfx")), archive_bytes(0, 100));
+  EXPECT_EQ(read_file(folder_.file("b.sfx")), archive_bytes(100, 50));
+  EXPECT_EQ(read_file(folder_.file("c.sfx")), archive_bytes(150, 10));
+  EXPECT_EQ(read_file(folder_.file("tail.sfx")), archive_bytes(0xf00, 256));
+  EXPECT_EQ(read_file(folder_.file("d.sfx")), archive_bytes(0x10, 5));
+  EXPECT_EQ(read_file(folder_.file("e.sfx")), archive_bytes(0x15, 5));
+}
+
 TEST_F(ExtractionRun, BytesAreCopiedWithoutTranslation) {
   archive_ = std::string("ab\r\n\x1a\ncd\r\0ef", 12);
   const auto result = run(listing_line("t.sfx", "12", "0") + "\n");
