@@ -26,9 +26,8 @@ void convert_records(benchmark::State& state, const char* line_end) {
   const int records = 100000;
   const std::string listing = make_listing(records, line_end);
   for (auto _ : state) {
-    std::FILE* stream = std::tmpfile();
-    std::fwrite(listing.data(), 1, listing.size(), stream);
-    std::rewind(stream);
+    // Read from memory, so that only the conversion is measured, not a file system.
+    std::FILE* stream = fmemopen(const_cast<char*>(listing.data()), listing.size(), "rb");
     sfx::ListingReader reader;
     reader.open_stream(sfx::File(stream));
     sfx::ListingRecord record;
