@@ -33,6 +33,13 @@ listings = {
     "long_header": b"h" * 1100 + b"\n" + line(b"a.sfx", b"4", b"0") + b"\n",
     "big_len": HEADER + b"\n" + line(b"big.sfx", b"0x7fffffff", b"0") + b"\n" +
                line(b"far.sfx", b"4", b"80000000") + b"\n",
+    # Real-looking lines, padded into aligned columns, whose ends fall on every position of
+    # a 64-character chunk.
+    "aligned": HEADER + b"\n" + b"".join(
+        b"  ".join([b"d\\" + b"p" * n + b".sfx", b"file ", b" 0", b"%8d" % (n * 37), b"%8d" % n,
+                    b"100%", b"%10d" % (n * 7919), b"2026-12-08", b"12:00", b"A", b"1", b"w32",
+                    b"store", b"0", b"0", b"%08X" % (n * 4096)]) + (b"\r\n" if n % 3 else b"\n")
+        for n in range(1, 70)),
     "empty": b"",
     "header_only": HEADER,
 }

@@ -6,14 +6,11 @@
 #include <optional>
 
 #include "listing/number_scan.h"
+#include "listing/plain_record.h"
 
 namespace sfx {
 namespace {
 
-constexpr int kColumnsPerRecord = 16;
-constexpr int kLenColumn = 4;
-constexpr int kCheckedDecimalColumn = 7;
-constexpr int kLocColumn = 16;
 // The header line, and what follows column 16, are skipped by at most this many characters.
 constexpr std::size_t kLineSkipLimit = 1023;
 
@@ -80,6 +77,12 @@ RecordStatus ListingReader::ending_status() const {
 // Reads up to and including the next LF, but at most kLineSkipLimit characters; false
 // when not a single character was left to read.
 bool ListingReader::skip_line() {
+  // Usually the line break directly follows column 16.
+  if (input_.cursor() < input_.limit() && *input_.cursor() == '\n') {
+    input_.consume_to(input_.cursor() + 1);
+    ++line_;
+    return true;
+  }
   std::size_t left = kLineSkipLimit;
   bool read_any = false;
   while (left > 0) {
@@ -148,6 +151,17 @@ bool ListingReader::read_path(std::string& path) {
 }
 
 RecordStatus ListingReader::convert_record(ListingRecord& record) {
+  if (plain_record_shortcut_) {
+    const char* text = input_.cursor();
+    const auto size = static_cast<std::size_t>(input_.limit() - text);
+    if (const auto plain = convert_plain_record(text, size, record)) {
+      record_line_ = line_ + plain->lines_before;
+      line_ = record_line_ + plain->lines_within;
+      failed_column_ = 0;
+      input_.consume_to(text + plain->length);
+      return RecordStatus::complete;
+    }
+  }
   record.path.clear();
   record.len = 0;
   record.loc = 0;

@@ -12,6 +12,10 @@
 namespace sfx {
 
 constexpr std::size_t kMaxPathLength = 1023;
+constexpr int kColumnsPerRecord = 16;
+constexpr int kLenColumn = 4;
+constexpr int kCheckedDecimalColumn = 7;  // converted as a decimal number, value unused
+constexpr int kLocColumn = 16;
 
 struct ListingRecord {
   std::string path;       // column 1, backslash-separated, at most kMaxPathLength bytes
@@ -39,6 +43,9 @@ class ListingReader {
   RecordStatus next_record(ListingRecord& record);
   // Closes the listing; false when closing failed.
   bool close();
+  // Turns the shortcut for plain records off or on (it is on), so that tests can hold it
+  // against the general conversion.
+  void set_plain_record_shortcut(bool enabled) { plain_record_shortcut_ = enabled; }
 
   // The line (counted from 1) on which the last record's column 1 stands.
   std::uint64_t record_line() const { return record_line_; }
@@ -63,6 +70,7 @@ class ListingReader {
   std::uint64_t line_ = 1;
   std::uint64_t record_line_ = 0;
   int failed_column_ = 0;
+  bool plain_record_shortcut_ = true;
 };
 
 }  // namespace sfx

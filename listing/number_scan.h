@@ -3,6 +3,7 @@
 // stays unread; on failure the characters already taken (a sign, a "0x") stay consumed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -19,5 +20,12 @@ enum class NumberForm {
 // Reads one number of `form` at the read position (no white space skipped); nullopt when
 // no digit follows the sign and prefix.
 std::optional<std::uint32_t> scan_number(TextInput& input, NumberForm form);
+
+// Converts [first, last) into `number` when it is exactly one number of `form`, by the
+// same rules; false when those characters hold anything else. May read on up to
+// `readable`. (A bool, not an optional: this is the hot path, and GCC builds an optional
+// result in memory, which costs a stalled load on every call.)
+bool whole_number(const char* first, const char* last, const char* readable, NumberForm form,
+                  std::uint32_t& number);
 
 }  // namespace sfx
