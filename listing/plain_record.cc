@@ -19,32 +19,50 @@ std::uint64_t bits_below(unsigned bit) { return (std::uint64_t{1} << bit) - 1; }
 
 // Where columns start and end in text[0, size - size % 64): a start is a character that is
 // not white space after one that is (or at 0), an end a white-space character after one
-// that is not. They alternate, so taking the lowest start, then the lowest end, and so on,
-// walks the columns in order. Chunks of 64 are mapped as the walk reaches them.
+// that is not. Starts and ends alternate, so a column's end is the first end after its
+// start, and the next column starts at the next start. Chunks of 64 are mapped as the
+// walk reaches them.
 class ColumnEdges {
  public:
   ColumnEdges(const char* text, std::size_t size) : text_(text), chunks_(size / kChunk) {
     if (chunks_ > 0) map(0, true);
   }
 
-  // The next column start or end; false when it lies beyond the mapped text.
-  bool next_start(std::size_t& position) { return take(starts_, position); }
-  bool next_end(std::size_t& position) { return take(ends_, position); }
-  // Line breaks before `position`, which must lie in the chunk of the last edge taken.
+  // Moves to the start of the next column; false when it lies beyond the mapped text.
+  bool next_start() {
+    while (starts_ == 0) {
+      if (!map_next()) return false;
+    }
+    start_bit_ = static_cast<unsigned>(__builtin_ctzll(starts_));
+    starts_ &= starts_ - 1;
+    start_ = index_ * kChunk + start_bit_;
+    return true;
+  }
+  std::size_t start() const { return start_; }
+
+  // Finds the end of the column that starts at start(); false when it lies beyond the
+  // mapped text. Call it at most once per column, before the next next_start().
+  bool find_end() {
+    ends_ &= ~bits_below(start_bit_);  // those belong to earlier columns
+    while (ends_ == 0) {
+      if (!map_next()) return false;
+    }
+    end_ = index_ * kChunk + static_cast<unsigned>(__builtin_ctzll(ends_));
+    return true;
+  }
+  std::size_t end() const { return end_; }
+
+  // Line breaks before `position`, which must lie in the chunk of the last edge found.
   std::uint64_t lines_before(std::size_t position) const {
     return lines_before_chunk_ + count_bits(bits_.lines & bits_below(position % kChunk));
   }
 
  private:
-  bool take(std::uint64_t& edges, std::size_t& position) {
-    while (edges == 0) {
-      if (index_ + 1 >= chunks_) return false;
-      lines_before_chunk_ += count_bits(bits_.lines);
-      map(index_ + 1, (bits_.spaces >> 63) != 0);
-    }
-    const auto bit = static_cast<unsigned>(__builtin_ctzll(edges));
-    edges &= edges - 1;
-    position = index_ * kChunk + bit;
+  bool map_next() {
+    if (index_ + 1 >= chunks_) return false;
+    lines_before_chunk_ += count_bits(bits_.lines);
+    map(index_ + 1, (bits_.spaces >> 63) != 0);
+    start_bit_ = 0;
     return true;
   }
 
@@ -62,12 +80,21 @@ class ColumnEdges {
   SpaceBits bits_;
   std::uint64_t starts_ = 0;
   std::uint64_t ends_ = 0;
+  unsigned start_bit_ = 0;  // within the chunk mapped now
+  std::size_t start_ = 0;
+  std::size_t end_ = 0;
   std::uint64_t lines_before_chunk_ = 0;
 };
 
-NumberForm form_of(int column) {
-  if (column == kLenColumn) return NumberForm::any_base;
-  return column == kCheckedDecimalColumn ? NumberForm::decimal : NumberForm::hex;
+// Passes over `skipped` columns, then converts the next one as a number of `form`; false
+// when a column lies beyond the mapped text or the number is not whole.
+template <NumberForm form>
+bool number_column(ColumnEdges& edges, const char* text, int skipped, std::uint32_t& number) {
+  for (int column = 0; column < skipped; ++column) {
+    if (!edges.next_start()) return false;
+  }
+  return edges.next_start() && edges.find_end() &&
+         whole_number<form>(text + edges.start(), text + edges.end(), number);
 }
 
 }  // namespace
@@ -75,27 +102,24 @@ NumberForm form_of(int column) {
 std::optional<PlainRecordSpan> convert_plain_record(const char* text, std::size_t size,
                                                     ListingRecord& record) {
   ColumnEdges edges(text, size);
-  std::size_t start = 0;
-  std::size_t end = 0;
-  if (!edges.next_start(start)) return std::nullopt;
+  if (!edges.next_start()) return std::nullopt;
   PlainRecordSpan span;
-  span.lines_before = edges.lines_before(start);
-  if (!edges.next_end(end) || end - start > kMaxPathLength) return std::nullopt;
-  record.path.assign(text + start, end - start);
+  span.lines_before = edges.lines_before(edges.start());
+  if (!edges.find_end() || edges.end() - edges.start() > kMaxPathLength) return std::nullopt;
+  record.path.assign(text + edges.start(), edges.end() - edges.start());
 
-  for (int column = 2; column <= kColumnsPerRecord; ++column) {
-    if (!edges.next_start(start) || !edges.next_end(end)) return std::nullopt;
-    if (column == kLenColumn || column == kCheckedDecimalColumn || column == kLocColumn) {
-      std::uint32_t number = 0;
-      if (!whole_number(text + start, text + end, text + size, form_of(column), number)) {
-        return std::nullopt;
-      }
-      if (column == kLenColumn) record.len = static_cast<std::int32_t>(number);
-      if (column == kLocColumn) record.loc = number;
-    }
+  std::uint32_t len = 0;
+  std::uint32_t checked = 0;
+  if (!number_column<NumberForm::any_base>(edges, text, kLenColumn - 2, len) ||
+      !number_column<NumberForm::decimal>(edges, text, kCheckedDecimalColumn - kLenColumn - 1,
+                                          checked) ||
+      !number_column<NumberForm::hex>(edges, text, kLocColumn - kCheckedDecimalColumn - 1,
+                                      record.loc)) {
+    return std::nullopt;
   }
-  span.length = end;
-  span.lines_within = edges.lines_before(end) - span.lines_before;
+  record.len = static_cast<std::int32_t>(len);
+  span.length = edges.end();
+  span.lines_within = edges.lines_before(edges.end()) - span.lines_before;
   return span;
 }
 

@@ -13,7 +13,7 @@
 namespace sfx {
 
 struct PlainRecordSpan {
-  std::size_t length = 0;         // characters up to the end of column 16
+  std::size_t length = 0;          // characters up to the end of column 16
   std::uint64_t lines_before = 0;  // line breaks before column 1
   std::uint64_t lines_within = 0;  // line breaks between column 1 and the end of column 16
 };

@@ -23,9 +23,18 @@ std::vector<std::string> number_like_texts() {
   const std::string strays = "89xX+-gG";
   const char* const heads[] = {"", "", "0", "0x", "0X", "+", "-", "-0x"};
   std::mt19937 random(12345);
-  std::vector<std::string> texts = {"0", "00", "0x", "+", "-", "4294967295", "4294967306",
-                                    "-4294967295", "0x1FFFFFFFF", "0089",
-                                    "123456789012345678901234567890", "ffffffffffffffffff"};
+  std::vector<std::string> texts = {"0",
+                                    "00",
+                                    "0x",
+                                    "+",
+                                    "-",
+                                    "4294967295",
+                                    "4294967306",
+                                    "-4294967295",
+                                    "0x1FFFFFFFF",
+                                    "0089",
+                                    "123456789012345678901234567890",
+                                    "ffffffffffffffffff"};
   for (int i = 0; i < 20000; ++i) {
     std::string text = heads[random() % 8];
     const std::string& digits = digit_sets[random() % 3];
@@ -36,6 +45,20 @@ std::vector<std::string> number_like_texts() {
     if (!text.empty()) texts.push_back(text);
   }
   return texts;
+}
+
+bool whole_number_of(NumberForm form, const std::string& text, std::uint32_t& number) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  switch (form) {
+    case NumberForm::any_base:
+      return whole_number<NumberForm::any_base>(first, last, number);
+    case NumberForm::decimal:
+      return whole_number<NumberForm::decimal>(first, last, number);
+    case NumberForm::hex:
+      return whole_number<NumberForm::hex>(first, last, number);
+  }
+  return false;
 }
 
 TEST(NumberScan, WholeNumberAgreesWithScanNumber) {
@@ -55,21 +78,12 @@ TEST(NumberScan, WholeNumberAgreesWithScanNumber) {
       start += text.size() + 1;
 
       std::uint32_t number = 0;
-      // Once with only the text itself readable, once with more behind it.
-      const char* first = text.data();
-      const char* last = first + text.size();
-      const bool plain = whole_number(first, last, last, form, number);
+      const bool plain = whole_number_of(form, text, number);
       ASSERT_EQ(plain, whole) << "\"" << text << "\" form " << static_cast<int>(form);
       if (plain) {
         EXPECT_EQ(number, *scanned) << "\"" << text << "\"";
         ++converted;
       }
-      const std::string padded = text + "        ";
-      std::uint32_t again = 0;
-      EXPECT_EQ(whole_number(padded.data(), padded.data() + text.size(),
-                             padded.data() + padded.size(), form, again),
-                plain);
-      EXPECT_EQ(again, number);
     }
     // The texts must give both outcomes plenty of times, or the test would prove little.
     EXPECT_GT(converted, 1000);
