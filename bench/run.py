@@ -4,7 +4,9 @@ prints medians, ratios and peak resident memory.
 
 Each run gets a fresh empty folder that links to the inputs. Outputs are emptied by
 truncation after the run (outside the timing) rather than deleted, since files created soon
-after many deletions are slow to create on this file system; everything is deleted at the end.
+after many deletions are slow to create on this file system, and the file system is synced
+before the next run, so that no command pays for the one before it; everything is deleted at
+the end.
 Usage: bench/run.py [--runs N] [--build DIR] [--work DIR] [WORKLOAD ...]"""
 import argparse
 import os
@@ -46,6 +48,7 @@ class Command:
 def run_workload(name, commands, inputs, runs, warmup, work):
     runs_folder = work / f"{name}-runs"
     runs_folder.mkdir()
+    os.sync()
     for round_index in range(warmup + runs):
         for command in commands:
             folder = runs_folder / f"{command.label.replace(' ', '_')}-{round_index}"
@@ -59,6 +62,9 @@ def run_workload(name, commands, inputs, runs, warmup, work):
             if round_index == warmup and command.label == "sfx-extract":
                 check_outputs(name, folder)
             empty_outputs(folder)
+            # The truncations' journal and writeback work is done here, outside the timing,
+            # rather than in whichever command runs next.
+            os.sync()
             if round_index >= warmup:
                 command.seconds.append(seconds * command.scale)
                 command.peak_kib.append(peak)
