@@ -43,8 +43,9 @@ bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
       output.close();
       return false;
     }
-    if (archive.position != std::int64_t{record.loc}) {
-      archive.position.reset();
+    const bool at_location = archive.position == std::int64_t{record.loc};
+    archive.position.reset();  // known again only once the copy succeeds
+    if (!at_location) {
       std::clearerr(archive.stream);
       if (!seek_absolute(archive.stream, record.loc)) {
         diagnostics.report(shown_name, "cannot seek to 0x" + hex(record.loc) + ": " +
@@ -53,7 +54,6 @@ bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
         return false;
       }
     }
-    archive.position.reset();
     static char buffer[kCopyBufferSize];
     while (copied < record.len) {
       const auto wanted = static_cast<std::size_t>(
