@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace sfx {
 
 void Diagnostics::report(std::string_view what, std::string_view why) {
@@ -13,6 +17,21 @@ void Diagnostics::report(std::string_view what, std::string_view why) {
 }
 
 std::string os_error(int error_number) { return std::strerror(error_number); }
+
+#ifdef _WIN32
+std::string windows_error(unsigned long code) {
+  char text[256];
+  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              code, 0, text, sizeof text, nullptr);
+  // The system's text ends in ".\r\n"; a diagnostic is one line.
+  while (size > 0 && (text[size - 1] == '\n' || text[size - 1] == '\r' ||
+                      text[size - 1] == '.' || text[size - 1] == ' ')) {
+    --size;
+  }
+  if (size == 0) return "error " + std::to_string(code);
+  return std::string(text, size);
+}
+#endif
 
 std::string printable(std::string_view bytes) {
   static const char kHex[] = "0123456789abcdef";

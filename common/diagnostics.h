@@ -22,6 +22,10 @@ class Diagnostics {
 
 // Text for an OS error number.
 std::string os_error(int error_number);
+#ifdef _WIN32
+// Text for a Windows error code, as GetLastError() gives it.
+std::string windows_error(unsigned long code);
+#endif
 
 // `bytes` with control characters and DEL written as \xNN, so that a hostile name
 // cannot drive the terminal.

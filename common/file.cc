@@ -1,6 +1,13 @@
 #include "common/file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 
@@ -66,6 +73,39 @@ bool seek_absolute(std::FILE* stream, std::int64_t offset) {
   return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
 }
+
+#ifdef _WIN32
+
+bool open_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (_get_osfhandle(fd) != -1) continue;
+    const int null_device = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (null_device < 0) return false;
+    if (null_device != fd) {
+      const bool moved = _dup2(null_device, fd) == 0;
+      _close(null_device);
+      if (!moved) return false;
+    }
+  }
+  return true;
+}
+
+#else
+
+bool open_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Every lower descriptor is open by now, so the null device gets `fd` itself.
+    const int null_device = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null_device != fd) {
+      if (null_device >= 0) ::close(null_device);
+      return false;
+    }
+  }
+  return true;
+}
+
+#endif
 
 std::string path_in(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;

@@ -49,6 +49,11 @@ bool same_file(const FileIdentity& a, const FileIdentity& b);
 // Positions a stream at an absolute 64-bit byte offset; false when that fails.
 bool seek_absolute(std::FILE* stream, std::int64_t offset);
 
+// Makes sure descriptors 0, 1 and 2 are open, opening the null device for any that is
+// closed, so that no file the run opens can take the place of a standard stream (and
+// receive its report lines or diagnostics). False when the null device cannot be opened.
+bool open_standard_descriptors();
+
 // Joins a folder ("" for the current one) and a file name.
 std::string path_in(const std::string& folder, const std::string& name);
 

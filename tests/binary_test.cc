@@ -72,6 +72,22 @@ TEST_F(Binary, FileSizeLimitFailsOneEntryAndTheRestGoOn) {
   EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive.substr(0, 50000));
   EXPECT_TRUE(read_file(folder_.file("small.sfx")) == archive.substr(16, 100));
 }
+
+// With its standard streams closed the run must not open a file in their place: its
+// diagnostics would then be written into an extracted file.
+TEST_F(Binary, ClosedStandardStreamsLeaveOutputsUntouched) {
+  const std::string archive = test::test_bytes(60000, 5);
+  write_inputs(archive, listing_line("short.sfx", "5000", "ea00") + "\n" +
+                            listing_line("big.sfx", "100000", "0") + "\n" +
+                            listing_line("ok.sfx", "100", "10") + "\n");
+  const auto result = test::run_binary(folder_.path(), out_path(), 50000, true);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_TRUE(read_file(folder_.file("short.sfx")) == archive.substr(0xea00));
+  EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive.substr(0, 50000));
+  EXPECT_TRUE(read_file(folder_.file("ok.sfx")) == archive.substr(16, 100));
+  EXPECT_EQ(test::folder_entries(folder_.path()),
+            "Filelist.000 Filelist.txt big.sfx ok.sfx short.sfx");
+}
 #endif
 
 }  // namespace

@@ -248,12 +248,84 @@ TEST_F(ExtractionRun, LinksToTheInputsAreNeverWritten) {
   const auto result = run(listing_line("archive.sfx", "4", "0") + "\n" +
                           listing_line("hard.sfx", "4", "0") + "\n");
   EXPECT_EQ(result.err,
-            "sfx-extract: archive.sfx: cannot create: it is one of the input files\n"
+            "sfx-extract: archive.sfx: cannot create: it is a symbolic link\n"
             "sfx-extract: hard.sfx: cannot create: it is one of the input files\n");
   EXPECT_EQ(read_file(folder_.file("Filelist.000")), archive_);
   EXPECT_EQ(result.status, kExitProblems);
 }
 #endif
+
+// A link under an output's name is never written through, never removed and never
+// replaced, however often the name comes up; the rest of the run goes on.
+TEST(OutputLinks, AreRefusedAndLeftAsTheyWere) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* name;
+    void (*plant)(const std::string& run, const std::string& outside);
+    const char* why;
+  };
+  const Case cases[] = {
+      {"hard link to a file outside",
+       [](const std::string& run, const std::string& outside) {
+         fs::create_hard_link(outside + "/target", run + "/boom.sfx");
+       },
+       "it has other names (hard links)"},
+#ifndef _WIN32
+      {"symbolic link to a file outside",
+       [](const std::string& run, const std::string&) {
+         fs::create_symlink("../outside/target", run + "/boom.sfx");
+       },
+       "it is a symbolic link"},
+      {"dangling symbolic link",
+       [](const std::string& run, const std::string&) {
+         fs::create_symlink("../outside/new", run + "/boom.sfx");
+       },
+       "it is a symbolic link"},
+      {"symbolic link to a folder",
+       [](const std::string& run, const std::string&) {
+         fs::create_symlink("../outside", run + "/boom.sfx");
+       },
+       "it is a symbolic link"},
+      {"link loop",
+       [](const std::string& run, const std::string&) {
+         fs::create_symlink("loop.sfx", run + "/boom.sfx");
+         fs::create_symlink("boom.sfx", run + "/loop.sfx");
+       },
+       "it is a symbolic link"},
+      {"symbolic link to a file in the folder",
+       [](const std::string& run, const std::string&) {
+         test::write_file(run + "/mine.wav", "mine");
+         fs::create_symlink("mine.wav", run + "/boom.sfx");
+       },
+       "it is a symbolic link"},
+#endif
+  };
+  const std::string archive = test::test_bytes(256, 9);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFolder parent;
+    const std::string run = parent.file("run");
+    const std::string outside = parent.file("outside");
+    fs::create_directory(run);
+    fs::create_directory(outside);
+    test::write_file(outside + "/target", "outside: must stay as it is");
+    test::write_file(run + "/Filelist.000", archive);
+    test::write_file(run + "/Filelist.txt",
+                     listing_of(listing_line("a\\boom.sfx", "8", "0") + "\n" +
+                                listing_line("ok.sfx", "4", "10") + "\n" +
+                                listing_line("b\\boom.sfx", "0", "0") + "\n"));
+    c.plant(run, outside);
+    const std::string before = test::tree_snapshot(parent.path());
+    const auto result = test::run_in(run);
+    EXPECT_EQ(result.out, "boom.sfx len: 8 loc: 0\nok.sfx len: 4 loc: 10\nboom.sfx len: 0 loc: 0\n");
+    const std::string diagnostic = std::string("sfx-extract: boom.sfx: cannot create: ") + c.why + "\n";
+    EXPECT_EQ(result.err, diagnostic + diagnostic);
+    EXPECT_EQ(result.status, kExitProblems);
+    EXPECT_TRUE(read_file(run + "/ok.sfx") == archive.substr(16, 4));
+    fs::remove(run + "/ok.sfx");
+    EXPECT_EQ(test::tree_snapshot(parent.path()), before);
+  }
+}
 
 TEST_F(ExtractionRun, LargeEntryIsCopiedByteForByte) {
   archive_ = test::test_bytes(40u << 20, 11);

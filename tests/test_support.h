@@ -27,6 +27,9 @@ std::string read_file(const std::string& path);
 bool exists(const std::string& path);
 // Names of the entries in `folder`, sorted, joined by spaces.
 std::string folder_entries(const std::string& folder);
+// Everything below `folder`, links not followed: one line per entry with its kind and
+// its bytes or link target, for checking that nothing there changed.
+std::string tree_snapshot(const std::string& folder);
 
 // One listing line with the 16 columns of a real listing: path, len in column 4, loc in 16.
 std::string listing_line(const std::string& path, const std::string& len,
@@ -45,9 +48,11 @@ RunResult run_in(const std::string& folder);
 // Runs the real sfx-extract binary in `folder` with its standard output going to
 // `stdout_path` (a file, or a device such as /dev/full that is not read back); its
 // standard error is captured.
-// A `file_size_limit` above 0 caps the size of every file the process writes.
+// A `file_size_limit` above 0 caps the size of every file the process writes. With
+// `closed_streams` it starts with descriptors 0, 1 and 2 closed instead (POSIX only), and
+// nothing is captured.
 RunResult run_binary(const std::string& folder, const std::string& stdout_path,
-                     long file_size_limit = 0);
+                     long file_size_limit = 0, bool closed_streams = false);
 
 // A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
 std::string test_bytes(std::size_t size, std::uint32_t seed);
