@@ -13,13 +13,30 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Windows takes these names, before any extension and trailing blanks, as devices. The
+// digits include the superscripts 1, 2 and 3 (0xB9, 0xB2, 0xB3 in the ANSI code page).
 bool is_windows_device_name(std::string_view stem) {
-  for (std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (equals_ignoring_case(stem, device)) return true;
   }
-  if (stem.size() != 4 || stem[3] < '1' || stem[3] > '9') return false;
+  if (stem.size() != 4) return false;
+  const auto digit = static_cast<unsigned char>(stem[3]);
+  const bool is_digit = (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 ||
+                        digit == 0xB3;
   const std::string_view prefix = stem.substr(0, 3);
-  return equals_ignoring_case(prefix, "COM") || equals_ignoring_case(prefix, "LPT");
+  return is_digit && (equals_ignoring_case(prefix, "COM") || equals_ignoring_case(prefix, "LPT"));
+}
+
+// Characters that Windows never allows in a file name.
+bool has_character_windows_forbids(std::string_view name) {
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -44,7 +61,7 @@ bool is_plain_file_name(std::string_view name, NameRules rules) {
     return false;
   }
   if (rules == NameRules::posix) return true;
-  if (name.find(':') != std::string_view::npos) return false;
+  if (has_character_windows_forbids(name)) return false;
   return !is_windows_device_name(name.substr(0, name.find('.')));
 }
 
