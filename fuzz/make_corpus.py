@@ -28,6 +28,11 @@ listings = {
     "hostile_names": HEADER + b"\n" + line(b"x\\../../evil.sfx", b"4", b"0") + b"\n" +
                      line(b"/abs/path.sfx", b"4", b"0") + b"\n" + line(b"n\\a\x00b.sfx", b"4", b"0") + b"\n" +
                      line(b"CON.sfx", b"4", b"0") + b"\n" + line(b"c:x.sfx", b"4", b"0") + b"\n",
+    # The run target plants links under these names; each comes up twice.
+    "links": HEADER + b"\n" + b"".join(
+        line(path, b"4", b"0") + b"\n"
+        for path in (b"a\\link.sfx", b"dangling.sfx", b"b\\hard.sfx", b"ok.sfx",
+                     b"link.sfx", b"c\\dangling.sfx", b"hard.sfx")),
     "same_name": HEADER + b"\n" + line(b"a\\x.sfx", b"3", b"0") + b"\n" + line(b"b\\x.sfx", b"5", b"2") + b"\n",
     "long_path": HEADER + b"\n" + line(b"p\\" + b"q" * 1100 + b".sfx", b"4", b"0") + b"\n",
     "long_header": b"h" * 1100 + b"\n" + line(b"a.sfx", b"4", b"0") + b"\n",

@@ -1,9 +1,12 @@
 // The input is a listing and an archive: two bytes give the listing's length (little
 // endian, modulo the input's size), the rest is the archive. The whole run is executed in a
-// fresh folder inside a parent folder that also holds a sentinel file. Afterwards nothing
-// outside the folder has changed, the inputs are unchanged, every file in the folder is an
-// input or a plain ".sfx" name no longer than the largest len that named it, and the exit
-// status is 0, 1 or 2.
+// fresh folder inside a parent folder that also holds two sentinel files. Before the run
+// the folder is given, under names the listing may select, a symbolic link to one
+// sentinel, a dangling symbolic link pointing outside, and a hard link to the other
+// sentinel. Afterwards nothing outside the folder has changed or appeared, the links are
+// still the same links, the inputs are unchanged, every other file in the folder is a
+// plain ".sfx" name no longer than the largest len that named it, and the exit status is
+// 0, 1 or 2.
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -25,6 +28,13 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kSentinel[] = "sentinel: must stay as it is\n";
+const char kHardSentinel[] = "hard-linked sentinel: must stay as it is\n";
+// The planted links, by name in the run folder, with their targets.
+const char kLinkName[] = "link.sfx";
+const char kLinkTarget[] = "../sentinel";
+const char kDanglingName[] = "dangling.sfx";
+const char kDanglingTarget[] = "../created-through-link";
+const char kHardName[] = "hard.sfx";
 
 void write_file(const fs::path& path, const std::string& bytes) {
   std::ofstream stream(path, std::ios::binary | std::ios::trunc);
@@ -63,6 +73,7 @@ const fs::path& parent_folder() {
                                                       .count()));
     fs::create_directories(path);
     write_file(path / "sentinel", kSentinel);
+    write_file(path / "hard-sentinel", kHardSentinel);
     return path;
   }();
   return parent;
@@ -84,6 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::create_directory(folder);
   write_file(folder / "Filelist.txt", listing);
   write_file(folder / "Filelist.000", archive);
+#ifndef _WIN32
+  fs::create_symlink(kLinkTarget, folder / kLinkName);
+  fs::create_symlink(kDanglingTarget, folder / kDanglingName);
+#endif
+  fs::create_hard_link(parent / "hard-sentinel", folder / kHardName);
 
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
@@ -97,17 +113,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& entry : fs::directory_iterator(parent)) {
     ++outside;
     const std::string name = entry.path().filename().string();
-    FUZZ_CHECK(name == "run" || name == "sentinel");
+    FUZZ_CHECK(name == "run" || name == "sentinel" || name == "hard-sentinel");
   }
-  FUZZ_CHECK(outside == 2);
+  FUZZ_CHECK(outside == 3);
   FUZZ_CHECK(read_file(parent / "sentinel") == kSentinel);
+  FUZZ_CHECK(read_file(parent / "hard-sentinel") == kHardSentinel);
+#ifndef _WIN32
+  FUZZ_CHECK(fs::is_symlink(folder / kLinkName) && fs::read_symlink(folder / kLinkName) == kLinkTarget);
+  FUZZ_CHECK(fs::is_symlink(folder / kDanglingName) &&
+             fs::read_symlink(folder / kDanglingName) == kDanglingTarget);
+  // Windows' C library reports one name for every file, so only the bytes are checked there.
+  FUZZ_CHECK(fs::equivalent(folder / kHardName, parent / "hard-sentinel") &&
+             fs::hard_link_count(folder / kHardName) == 2);
+#endif
+  FUZZ_CHECK(read_file(folder / kHardName) == kHardSentinel);
   FUZZ_CHECK(read_file(folder / "Filelist.txt") == listing);
   FUZZ_CHECK(read_file(folder / "Filelist.000") == archive);
 
   const auto longest = longest_len_by_name(folder / "Filelist.txt");
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
-    if (name == "Filelist.txt" || name == "Filelist.000") continue;
+    if (name == "Filelist.txt" || name == "Filelist.000" || name == kLinkName ||
+        name == kDanglingName || name == kHardName) {
+      continue;
+    }
     FUZZ_CHECK(entry.is_regular_file());
     FUZZ_CHECK(sfx::is_selected(name) && sfx::is_plain_file_name(name));
     const auto named = longest.find(name);
