@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "extractor/entry_names.h"
 #include "tests/test_support.h"
 
@@ -326,6 +330,23 @@ TEST(OutputLinks, AreRefusedAndLeftAsTheyWere) {
     EXPECT_EQ(test::tree_snapshot(parent.path()), before);
   }
 }
+
+#ifdef _WIN32
+// A symbolic link is a reparse point on Windows; where the system can make one (Wine may
+// not), it must be refused like a link on POSIX.
+TEST_F(ExtractionRun, ReparsePointIsRefused) {
+  test::write_file(folder_.file("target.wav"), "target");
+  if (!CreateSymbolicLinkA(folder_.file("boom.sfx").c_str(), "target.wav", 0) ||
+      GetFileAttributesA(folder_.file("boom.sfx").c_str()) == INVALID_FILE_ATTRIBUTES ||
+      !(GetFileAttributesA(folder_.file("boom.sfx").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "this system makes no symbolic links";
+  }
+  const auto result = run(listing_line("boom.sfx", "4", "0") + "\n");
+  EXPECT_EQ(result.err, "sfx-extract: boom.sfx: cannot create: it is a symbolic link\n");
+  EXPECT_EQ(read_file(folder_.file("target.wav")), "target");
+  EXPECT_EQ(result.status, kExitProblems);
+}
+#endif
 
 TEST_F(ExtractionRun, LargeEntryIsCopiedByteForByte) {
   archive_ = test::test_bytes(40u << 20, 11);
