@@ -153,7 +153,12 @@ RunResult run_binary(const std::string& folder, const std::string& stdout_path,
       const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
     }
+#ifdef SFX_EXTRACT_EMULATOR
+    execlp(SFX_EXTRACT_EMULATOR, SFX_EXTRACT_EMULATOR, SFX_EXTRACT_BINARY,
+           static_cast<char*>(nullptr));
+#else
     execl(SFX_EXTRACT_BINARY, "sfx-extract", static_cast<char*>(nullptr));
+#endif
     _exit(122);
   }
   RunResult result;
