@@ -5,6 +5,8 @@
 #include <cstring>
 #include <optional>
 
+#include "common/bits.h"
+
 #include "listing/number_scan.h"
 #include "listing/plain_record.h"
 
@@ -30,12 +32,12 @@ const char* find_space(const char* p, const char* const end) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
   while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    // The lowest flagged byte is exactly the first byte below 0x21 (little endian).
+    // p[0] is the lowest byte, so the lowest flagged byte is exactly the first byte below
+    // 0x21; the borrow can flag bytes above it too, which the loop below looks at again.
+    const std::uint64_t word = load_little_endian64(p);
     const std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighBits;
     if (low != 0) {
-      const char* candidate = p + __builtin_ctzll(low) / 8;
+      const char* candidate = p + lowest_bit(low) / 8;
       if (is_space(*candidate)) return candidate;
       for (const char* q = candidate + 1; q < p + 8; ++q) {
         if (is_space(*q)) return q;

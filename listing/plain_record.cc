@@ -1,5 +1,6 @@
 #include "listing/plain_record.h"
 
+#include "common/bits.h"
 #include "listing/number_scan.h"
 #include "listing/space_bits.h"
 
@@ -7,13 +8,6 @@ namespace sfx {
 namespace {
 
 constexpr std::size_t kChunk = 64;
-
-// Line breaks are rare within a record, so counting them bit by bit is cheapest.
-unsigned count_bits(std::uint64_t bits) {
-  unsigned count = 0;
-  for (; bits != 0; bits &= bits - 1) ++count;
-  return count;
-}
 
 std::uint64_t bits_below(unsigned bit) { return (std::uint64_t{1} << bit) - 1; }
 
@@ -33,7 +27,7 @@ class ColumnEdges {
     while (starts_ == 0) {
       if (!map_next()) return false;
     }
-    start_bit_ = static_cast<unsigned>(__builtin_ctzll(starts_));
+    start_bit_ = lowest_bit(starts_);
     starts_ &= starts_ - 1;
     start_ = index_ * kChunk + start_bit_;
     return true;
@@ -47,7 +41,7 @@ class ColumnEdges {
     while (ends_ == 0) {
       if (!map_next()) return false;
     }
-    end_ = index_ * kChunk + static_cast<unsigned>(__builtin_ctzll(ends_));
+    end_ = index_ * kChunk + lowest_bit(ends_);
     return true;
   }
   std::size_t end() const { return end_; }

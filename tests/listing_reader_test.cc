@@ -168,7 +168,7 @@ TEST(ListingReader, LineSkipStopsAfter1023Characters) {
 TEST(ListingReader, OverlongPathKeepsItsEnd) {
   const std::string head(5000, 'a');
   const std::string listing = listing_of(listing_line(head + "\\x.sfx", "1", "2") + "\n" + kRecordB + "\n");
-  EXPECT_EQ(walk(listing), "a" + std::string(1016, 'a') + "\\x.sfx too long (1023)@2\nd\\b.wav 20 2e@3\nend");
+  EXPECT_EQ(walk(listing), std::string(1017, 'a') + "\\x.sfx too long (1023)@2\nd\\b.wav 20 2e@3\nend");
   const std::string exact(kMaxPathLength, 'b');
   EXPECT_EQ(walk(listing_of(listing_line(exact, "1", "2"))), exact + " 1 2@2\nend");
 }
@@ -186,6 +186,39 @@ TEST(ListingReader, RecordsAcrossBufferBoundaries) {
     expected += path + numbers_text;
   }
   EXPECT_EQ(walk(listing), expected + "end");
+}
+
+// Column ends at every position of an eight-byte word and of the word after, with each
+// kind of white space between the columns: the scans for a column's end read eight
+// characters at a time.
+TEST(ListingReader, ColumnEndsAtEveryPositionOfAWord) {
+  for (const char space : {' ', '\t', '\v', '\f', '\r', '\n'}) {
+    SCOPED_TRACE(static_cast<int>(space));
+    std::string listing = "h\n";
+    std::string expected;
+    unsigned line = 2;
+    for (int width = 1; width <= 17; ++width) {
+      const std::string path(static_cast<std::size_t>(width), 'p');
+      std::string record = path;
+      for (int column = 2; column <= kColumnsPerRecord; ++column) {
+        record += space;
+        if (column == kLenColumn) {
+          record += std::to_string(width);
+        } else if (column == kCheckedDecimalColumn) {
+          record += "7";
+        } else if (column == kLocColumn) {
+          record += "1f";
+        } else {
+          record += std::string(static_cast<std::size_t>(width + column % 8), 'c');
+        }
+      }
+      listing += record + "\n";
+      expected += path + " " + std::to_string(width) + " 1f@" + std::to_string(line) + "\n";
+      line += space == '\n' ? kColumnsPerRecord : 1;
+    }
+    EXPECT_EQ(walk_with(listing, false), expected + "end");
+    EXPECT_EQ(walk(listing), expected + "end");
+  }
 }
 
 TEST(ListingReader, PositionOnlyGrows) {
