@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "extractor/kernel_copy.h"
+
 namespace sfx {
 namespace {
 
@@ -20,6 +22,53 @@ std::string hex(std::uint32_t value) {
 
 std::string bytes_of(std::int64_t copied, std::int32_t expected) {
   return std::to_string(copied) + " of " + std::to_string(expected) + " bytes";
+}
+
+// Copies the entry's bytes from `start` of the archive on through the streams until
+// `copied` reaches `len`; false, after one diagnostic, when the archive ends first or
+// reading, seeking or writing fails.
+bool copy_through_stream(ArchiveStream& archive, std::int64_t start, std::int32_t len,
+                         std::int64_t& copied, std::FILE* output, const std::string& shown_name,
+                         Diagnostics& diagnostics) {
+  const std::int64_t copied_before = copied;
+  const bool at_start = archive.position == start;
+  archive.position.reset();  // known again only once the copy succeeds
+  if (!at_start) {
+    std::clearerr(archive.stream);
+    if (!seek_absolute(archive.stream, start)) {
+      diagnostics.report(shown_name, "cannot seek to 0x" + hex(static_cast<std::uint32_t>(start)) +
+                                         ": " + os_error(errno) +
+                                         (copied == 0 ? "; file left empty"
+                                                      : "; file holds " + bytes_of(copied, len)));
+      return false;
+    }
+  }
+  static char buffer[kCopyBufferSize];
+  while (copied < len) {
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::int64_t>(len - copied, kCopyBufferSize));
+    errno = 0;
+    const std::size_t got = std::fread(buffer, 1, wanted, archive.stream);
+    const int read_errno = errno;
+    const std::size_t written = got > 0 ? std::fwrite(buffer, 1, got, output) : 0;
+    copied += static_cast<std::int64_t>(written);
+    if (written < got) {
+      diagnostics.report(shown_name,
+                         "write failed after " + bytes_of(copied, len) + ": " + os_error(errno));
+      return false;
+    }
+    if (got < wanted) {
+      if (std::ferror(archive.stream)) {
+        diagnostics.report(shown_name, "archive read failed after " + bytes_of(copied, len) +
+                                           ": " + os_error(read_errno != 0 ? read_errno : EIO));
+      } else {
+        diagnostics.report(shown_name, "archive ends after " + bytes_of(copied, len));
+      }
+      return false;
+    }
+  }
+  archive.position = start + (len - copied_before);
+  return true;
 }
 
 }  // namespace
@@ -43,45 +92,21 @@ bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
       output.close();
       return false;
     }
-    const bool at_location = archive.position == std::int64_t{record.loc};
-    archive.position.reset();  // known again only once the copy succeeds
-    if (!at_location) {
-      std::clearerr(archive.stream);
-      if (!seek_absolute(archive.stream, record.loc)) {
-        diagnostics.report(shown_name, "cannot seek to 0x" + hex(record.loc) + ": " +
-                                           os_error(errno) + "; file left empty");
-        output.close();
-        return false;
-      }
+    if (archive.kernel_copy_from && record.len >= *archive.kernel_copy_from) {
+      // Leaves the archive stream where it stands; whatever is left goes on below.
+      const KernelCopyResult kernel = copy_in_kernel(archive.stream, record.loc, output.get(),
+                                                     record.len);
+      copied = kernel.copied;
+      if (kernel.stop == KernelCopyStop::unsupported) archive.kernel_copy_from.reset();
     }
-    static char buffer[kCopyBufferSize];
-    while (copied < record.len) {
-      const auto wanted = static_cast<std::size_t>(
-          std::min<std::int64_t>(record.len - copied, kCopyBufferSize));
-      errno = 0;
-      const std::size_t got = std::fread(buffer, 1, wanted, archive.stream);
-      const int read_errno = errno;
-      const std::size_t written = got > 0 ? std::fwrite(buffer, 1, got, output.get()) : 0;
-      copied += static_cast<std::int64_t>(written);
-      if (written < got) {
-        diagnostics.report(shown_name, "write failed after " + bytes_of(copied, record.len) +
-                                           ": " + os_error(errno));
-        output.close();
-        return false;
-      }
-      if (got < wanted) {
-        if (std::ferror(archive.stream)) {
-          diagnostics.report(shown_name, "archive read failed after " +
-                                             bytes_of(copied, record.len) + ": " +
-                                             os_error(read_errno != 0 ? read_errno : EIO));
-        } else {
-          diagnostics.report(shown_name, "archive ends after " + bytes_of(copied, record.len));
-        }
-        output.close();
-        return false;
-      }
+    // The rest through the stream: all of it, or what the kernel left. A complete kernel
+    // copy leaves the stream, and what the run knows of its position, as they were.
+    if (copied < record.len &&
+        !copy_through_stream(archive, std::int64_t{record.loc} + copied, record.len, copied,
+                             output.get(), shown_name, diagnostics)) {
+      output.close();
+      return false;
     }
-    archive.position = std::int64_t{record.loc} + record.len;
   }
 
   if (!output.close()) {

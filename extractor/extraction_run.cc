@@ -68,7 +68,8 @@ std::string report_line(const std::string& output_name, std::int32_t len, std::u
   return output_name + numbers;
 }
 
-int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err) {
+int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
+                   const RunOptions& options) {
   const std::unique_ptr<char[]> archive_buffer(new char[kArchiveBufferSize]);
   File archive = open_regular_for_reading(path_in(folder, kArchiveName));
   if (!archive) return kExitCannotOpen;
@@ -80,7 +81,7 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err) {
   ReportStream report(out, diagnostics);
   const OutputFolder output_folder{folder, identity_of(archive.get()), reader.identity()};
 
-  ArchiveStream archive_stream{archive.get(), std::nullopt};
+  ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};
   ListingRecord record;
   for (;;) {
     const RecordStatus status = reader.next_record(record);

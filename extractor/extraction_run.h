@@ -3,7 +3,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+
+#include "extractor/entry_extraction.h"
 
 namespace sfx {
 
@@ -12,10 +15,18 @@ constexpr int kExitCannotOpen = 1;   // an input is missing, unreadable or not a
 constexpr int kExitProblems = 2;     // finished, but something was skipped or failed
 constexpr int kExitCloseFailed = -1; // closing the listing failed
 
+// How the run copies; the program uses the defaults, tests and benchmarks set others.
+struct RunOptions {
+  // The smallest entry copied inside the kernel where it can; none: every entry goes
+  // through the archive stream.
+  std::optional<std::int64_t> kernel_copy_from = kKernelCopyThreshold;
+};
+
 // Runs the extraction on "Filelist.000" and "Filelist.txt" in `folder` ("" for the current
 // one), writing output files there, report lines to `out` and diagnostics to `err`.
 // Returns the exit status: one of the kExit values above.
-int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err);
+int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
+                   const RunOptions& options = {});
 
 // The report line of a selected entry, line break included.
 std::string report_line(const std::string& output_name, std::int32_t len, std::uint32_t loc);

@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "extractor/entry_names.h"
@@ -31,6 +33,32 @@ class ExtractionRun : public testing::Test {
     test::write_file(folder_.file("Filelist.000"), archive_);
     test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
     return test::run_in(folder_.path());
+  }
+  // Runs the extraction three ways, each on its own copy of the folder: every entry
+  // through the archive stream, every entry copied inside the kernel, and the program's
+  // own mix. All three must print, report and leave the same; returns the last, which
+  // runs in folder_ itself.
+  test::RunResult run_each_copy_way(const std::string& lines) {
+    namespace fs = std::filesystem;
+    test::write_file(folder_.file("Filelist.000"), archive_);
+    test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
+    test::TempFolder pristine;
+    fs::copy(folder_.path(), pristine.path(),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const auto result = test::run_in(folder_.path());
+    const std::string left = test::tree_snapshot(folder_.path());
+    for (const RunOptions options : {RunOptions{std::nullopt}, RunOptions{1}}) {
+      SCOPED_TRACE(options.kernel_copy_from ? "kernel copy" : "block copy");
+      test::TempFolder copy;
+      fs::copy(pristine.path(), copy.path(),
+               fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      const auto other = test::run_in(copy.path(), options);
+      EXPECT_EQ(other.out, result.out);
+      EXPECT_EQ(other.err, result.err);
+      EXPECT_EQ(other.status, result.status);
+      EXPECT_TRUE(test::tree_snapshot(copy.path()) == left);
+    }
+    return result;
   }
   std::string archive_bytes(std::size_t loc, std::size_t len) const {
     return archive_.substr(loc, len);
@@ -98,14 +126,14 @@ TEST_F(ExtractionRun, InputsThatCannotBeOpenedGiveStatusOneSilently) {
 }
 
 TEST_F(ExtractionRun, LaterEntryWithSameNameWins) {
-  const auto result = run(listing_line("a\\x.sfx", "10", "100") + "\n" +
+  const auto result = run_each_copy_way(listing_line("a\\x.sfx", "10", "100") + "\n" +
                           listing_line("b\\x.sfx", "20", "50") + "\n");
   EXPECT_EQ(result.out, "x.sfx len: 10 loc: 100\nx.sfx len: 20 loc: 50\n");
   EXPECT_EQ(read_file(folder_.file("x.sfx")), archive_bytes(0x50, 20));
 }
 
 TEST_F(ExtractionRun, EntriesOutOfOrderAndOverlapping) {
-  const auto result = run(listing_line("c.sfx", "300", "200") + "\n" +
+  const auto result = run_each_copy_way(listing_line("c.sfx", "300", "200") + "\n" +
                           listing_line("a.sfx", "300", "0") + "\n" +
                           listing_line("b.sfx", "300", "100") + "\n");
   EXPECT_EQ(result.status, kExitSuccess);
@@ -116,7 +144,7 @@ TEST_F(ExtractionRun, EntriesOutOfOrderAndOverlapping) {
 
 // Entries stored back to back are read on without a seek; anything else must reposition.
 TEST_F(ExtractionRun, BackToBackEntriesAndJumps) {
-  const auto result = run(listing_line("a.sfx", "100", "0") + "\n" +
+  const auto result = run_each_copy_way(listing_line("a.sfx", "100", "0") + "\n" +
                           listing_line("b.sfx", "50", "64") + "\n" +
                           listing_line("empty.sfx", "0", "500") + "\n" +
                           listing_line("c.sfx", "10", "96") + "\n" +
@@ -134,7 +162,7 @@ TEST_F(ExtractionRun, BackToBackEntriesAndJumps) {
 
 TEST_F(ExtractionRun, BytesAreCopiedWithoutTranslation) {
   archive_ = std::string("ab\r\n\x1a\ncd\r\0ef", 12);
-  const auto result = run(listing_line("t.sfx", "12", "0") + "\n");
+  const auto result = run_each_copy_way(listing_line("t.sfx", "12", "0") + "\n");
   EXPECT_EQ(result.status, kExitSuccess);
   EXPECT_EQ(read_file(folder_.file("t.sfx")), archive_);
 }
@@ -142,7 +170,7 @@ TEST_F(ExtractionRun, BytesAreCopiedWithoutTranslation) {
 TEST_F(ExtractionRun, ExistingFilesAreReplacedOrEmptied) {
   test::write_file(folder_.file("full.sfx"), std::string(10000, 'z'));
   test::write_file(folder_.file("empty.sfx"), "old contents");
-  const auto result = run(listing_line("full.sfx", "5", "10") + "\n" +
+  const auto result = run_each_copy_way(listing_line("full.sfx", "5", "10") + "\n" +
                           listing_line("empty.sfx", "0", "10") + "\n");
   EXPECT_EQ(result.status, kExitSuccess);
   EXPECT_EQ(read_file(folder_.file("full.sfx")), archive_bytes(0x10, 5));
@@ -228,7 +256,7 @@ TEST_F(ExtractionRun, OutputThatCannotBeCreatedDoesNotStopTheRun) {
 }
 
 TEST_F(ExtractionRun, ShortArchiveKeepsOnlyExistingBytes) {
-  const auto result = run(listing_line("tail.sfx", "0x200", "f00") + "\n" +
+  const auto result = run_each_copy_way(listing_line("tail.sfx", "0x200", "f00") + "\n" +
                           listing_line("past.sfx", "10", "2000") + "\n" +
                           listing_line("high.sfx", "10", "80000000") + "\n" +
                           listing_line("ok.sfx", "10", "0") + "\n");
@@ -350,10 +378,56 @@ TEST_F(ExtractionRun, ReparsePointIsRefused) {
 
 TEST_F(ExtractionRun, LargeEntryIsCopiedByteForByte) {
   archive_ = test::test_bytes(40u << 20, 11);
-  const auto result = run(listing_line("big.sfx", std::to_string((40u << 20) - 3), "3") + "\n");
+  const auto result = run_each_copy_way(listing_line("big.sfx", std::to_string((40u << 20) - 3), "3") + "\n");
   EXPECT_EQ(result.status, kExitSuccess);
   EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive_.substr(3));
 }
+
+#ifdef __linux__
+// Under a file-size limit the first entry is cut where the limit lies, with the same
+// diagnostic whichever way it was copied, and the entries after it are still extracted.
+TEST_F(ExtractionRun, FileSizeLimitFailsOneEntryEitherWay) {
+  archive_ = test::test_bytes(300000, 3);
+  test::write_file(folder_.file("Filelist.000"), archive_);
+  test::write_file(folder_.file("Filelist.txt"),
+                   listing_of(listing_line("big.sfx", "300000", "0") + "\n" +
+                              listing_line("small.sfx", "100", "10") + "\n" +
+                              listing_line("next.sfx", "200000", "100") + "\n"));
+  for (const RunOptions options : {RunOptions{std::nullopt}, RunOptions{1}, RunOptions{}}) {
+    SCOPED_TRACE(options.kernel_copy_from ? std::to_string(*options.kernel_copy_from) : "none");
+    const auto result = test::run_in_child(folder_.path(), options, 150000);
+    EXPECT_EQ(result.err,
+              "sfx-extract: big.sfx: write failed after 150000 of 300000 bytes: File too large\n"
+              "sfx-extract: next.sfx: write failed after 150000 of 200000 bytes: File too large\n");
+    EXPECT_EQ(result.status, kExitProblems);
+    EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive_.substr(0, 150000));
+    EXPECT_TRUE(read_file(folder_.file("small.sfx")) == archive_.substr(16, 100));
+    EXPECT_TRUE(read_file(folder_.file("next.sfx")) == archive_.substr(0x100, 150000));
+  }
+}
+
+// An archive on another kind of file system (tmpfs) cannot be copied from inside the
+// kernel into this folder: the entry goes on through the stream, and so do later ones.
+TEST_F(ExtractionRun, KernelRefusalFallsBackToTheStream) {
+  if (!test::exists("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+  test::TempFolder elsewhere;
+  const std::string shm_archive = "/dev/shm/sfx-test-archive-" + std::to_string(getpid());
+  archive_ = test::test_bytes(1 << 20, 5);
+  test::write_file(shm_archive, archive_);
+  std::filesystem::create_symlink(shm_archive, folder_.file("Filelist.000"));
+  test::write_file(folder_.file("Filelist.txt"),
+                   listing_of(listing_line("a.sfx", "600000", "0") + "\n" +
+                              listing_line("b.sfx", "300000", "927c0") + "\n" +
+                              listing_line("c.sfx", "500000", "10") + "\n"));
+  const auto result = test::run_in(folder_.path(), RunOptions{1});
+  std::filesystem::remove(shm_archive);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_TRUE(read_file(folder_.file("a.sfx")) == archive_bytes(0, 600000));
+  EXPECT_TRUE(read_file(folder_.file("b.sfx")) == archive_bytes(600000, 300000));
+  EXPECT_TRUE(read_file(folder_.file("c.sfx")) == archive_bytes(16, 500000));
+}
+#endif
 
 TEST(ReportLine, FormatsAsTheListingShowsIt) {
   EXPECT_EQ(report_line("boom.sfx", 512, 0x3A0), "boom.sfx len: 512 loc: 3a0\n");

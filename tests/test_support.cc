@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -118,16 +119,44 @@ std::string slurp(std::FILE* stream) {
 
 }  // namespace
 
-RunResult run_in(const std::string& folder) {
+RunResult run_in(const std::string& folder, const RunOptions& options) {
   TempFolder streams;
   File out(std::fopen(streams.file("out").c_str(), "w+b"));
   File err(std::fopen(streams.file("err").c_str(), "w+b"));
   RunResult result;
-  result.status = run_extraction(folder, out.get(), err.get());
+  result.status = run_extraction(folder, out.get(), err.get(), options);
   result.out = slurp(out.get());
   result.err = slurp(err.get());
   return result;
 }
+
+#ifndef _WIN32
+RunResult run_in_child(const std::string& folder, const RunOptions& options,
+                       long file_size_limit) {
+  TempFolder streams;
+  const std::string out_path = streams.file("out");
+  const std::string err_path = streams.file("err");
+  const pid_t child = fork();
+  if (child == 0) {
+    std::FILE* out = std::fopen(out_path.c_str(), "wb");
+    std::FILE* err = std::fopen(err_path.c_str(), "wb");
+    const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+    if (out == nullptr || err == nullptr || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(120);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const int status = run_extraction(folder, out, err, options);
+    std::fclose(out);
+    std::fclose(err);
+    _exit(status & 0xff);
+  }
+  RunResult result;
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+#endif
 
 #ifndef _WIN32
 RunResult run_binary(const std::string& folder, const std::string& stdout_path,

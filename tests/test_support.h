@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "extractor/extraction_run.h"
+
 namespace sfx::test {
 
 // A fresh empty folder, removed with everything in it when the object goes away.
@@ -43,7 +45,11 @@ struct RunResult {
   std::string err;
 };
 // Runs the extraction in-process on `folder`, capturing both streams.
-RunResult run_in(const std::string& folder);
+RunResult run_in(const std::string& folder, const RunOptions& options = {});
+// The same in a child process whose files are limited to `file_size_limit` bytes, with
+// SIGXFSZ ignored as the program does (POSIX only).
+RunResult run_in_child(const std::string& folder, const RunOptions& options,
+                       long file_size_limit);
 
 // Runs the real sfx-extract binary in `folder` with its standard output going to
 // `stdout_path` (a file, or a device such as /dev/full that is not read back); its
