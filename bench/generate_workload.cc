@@ -1,6 +1,7 @@
 // Writes a benchmark workload (Filelist.000 and Filelist.txt) into a folder, the same bytes
-// for the same seed. Usage: generate_workload large|many|listing|hostile-line|hostile-path
-// FOLDER [SEED]. Prints the number of selected entries and bytes to extract.
+// for the same seed. Usage: generate_workload KIND FOLDER [SEED], KIND one of large, many,
+// listing, hostile-line, hostile-path, or sized-BYTES (entries of one size). Prints the
+// number of selected entries and bytes to extract.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -186,6 +187,14 @@ int main(int argc, char** argv) {
   } else if (kind == "many") {
     std::vector<Entry> entries;
     for (std::uint64_t i = 0; i < 100000; ++i) entries.push_back({entry_path("snd", i, "sfx"), 1024});
+    write_archive(folder, entries, random);
+  } else if (kind.rfind("sized-", 0) == 0) {
+    // Entries of one size, about 256 MiB in all, for finding the kernel copy's threshold.
+    const std::uint64_t size = std::strtoull(kind.c_str() + 6, nullptr, 10);
+    std::vector<Entry> entries;
+    for (std::uint64_t i = 0; size > 0 && i < (256ull << 20) / size; ++i) {
+      entries.push_back({entry_path("snd", i, "sfx"), size});
+    }
     write_archive(folder, entries, random);
   } else if (kind == "listing") {
     write_listing_only(folder, random);

@@ -22,15 +22,16 @@ HERE = Path(__file__).resolve().parent
 
 
 def spawn_timed(argv, cwd, stdout):
-    """Runs argv under GNU time; returns (seconds, peak resident KiB, exit status)."""
+    """Runs argv under GNU time; returns (seconds, peak resident KiB, exit status, CPU
+    seconds in user and kernel mode)."""
     peak_file = Path(cwd) / ".peak"
     start = time.perf_counter()
-    status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", str(peak_file)] + argv,
+    status = subprocess.call(["/usr/bin/time", "-f", "%M %U %S", "-o", str(peak_file)] + argv,
                              cwd=cwd, stdout=stdout, stderr=subprocess.DEVNULL)
     seconds = time.perf_counter() - start
-    peak = int(peak_file.read_text().split()[-1])
+    peak, user, system = peak_file.read_text().split()[-3:]
     peak_file.unlink()
-    return seconds, peak, status
+    return seconds, int(peak), status, float(user) + float(system)
 
 
 def empty_outputs(folder):
@@ -42,7 +43,7 @@ def empty_outputs(folder):
 class Command:
     def __init__(self, label, argv, scale=1.0, shell=False):
         self.label, self.argv, self.scale, self.shell = label, argv, scale, shell
-        self.seconds, self.peak_kib = [], []
+        self.seconds, self.peak_kib, self.cpu_seconds = [], [], []
 
 
 def run_workload(name, commands, inputs, runs, warmup, work):
@@ -56,7 +57,7 @@ def run_workload(name, commands, inputs, runs, warmup, work):
             for input_name in ("Filelist.000", "Filelist.txt"):
                 (folder / input_name).symlink_to(inputs / input_name)
             with open(folder / "report.out", "wb") as report:
-                seconds, peak, status = spawn_timed(command.argv, folder, report)
+                seconds, peak, status, cpu = spawn_timed(command.argv, folder, report)
             if status not in (0, 2):
                 sys.exit(f"{command.label} failed on {name} with status {status}")
             if round_index == warmup and command.label == "sfx-extract":
@@ -68,6 +69,7 @@ def run_workload(name, commands, inputs, runs, warmup, work):
             if round_index >= warmup:
                 command.seconds.append(seconds * command.scale)
                 command.peak_kib.append(peak)
+                command.cpu_seconds.append(cpu * command.scale)
     return commands
 
 
@@ -106,13 +108,16 @@ def main():
             listing_mb = (inputs / "Filelist.txt").stat().st_size / 1e6
             sfx = Command("sfx-extract", [tool])
             if name == "large":
-                commands = [sfx, Command("cp archive", ["cp", "Filelist.000", "copy.000"]),
+                commands = [sfx, Command("copy files", [str(build / "bench" / "copy_files")]),
+                            Command("create files", [str(build / "bench" / "create_files"), "2000", "479500"]),
+                            Command("cp archive", ["cp", "Filelist.000", "copy.000"]),
                             Command("cat archive", ["cat", "Filelist.000"]),
                             Command("python", [python, str(HERE / "extract.py")]),
                             Command("awk+dd", ["sh", str(HERE / "extract-awk-dd.sh")])]
             elif name == "many":
                 subset = 2000
                 commands = [sfx, Command("create files", [str(build / "bench" / "create_files"), "100000", "1024"]),
+                            Command("copy files", [str(build / "bench" / "copy_files")]),
                             Command("python", [python, str(HERE / "extract.py")]),
                             Command("awk+dd (scaled)", ["sh", str(HERE / "extract-awk-dd.sh"), str(subset)],
                                     scale=100000 / subset)]
