@@ -34,6 +34,23 @@ class ExtractionRun : public testing::Test {
     test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
     return test::run_in(folder_.path());
   }
+  // Copies the files, folders and links in `from` into the existing folder `to`.
+  static void copy_folder(const std::string& from, const std::string& to) {
+    namespace fs = std::filesystem;
+    for (const auto& entry : fs::directory_iterator(from)) {
+      const fs::path target = fs::path(to) / entry.path().filename();
+      const fs::file_type type = entry.symlink_status().type();
+      if (type == fs::file_type::symlink) {
+        fs::create_symlink(fs::read_symlink(entry.path()), target);
+      } else if (type == fs::file_type::directory) {
+        fs::create_directory(target);
+        copy_folder(entry.path().string(), target.string());
+      } else {
+        fs::copy_file(entry.path(), target);
+      }
+    }
+  }
+
   // Runs the extraction three ways, each on its own copy of the folder: every entry
   // through the archive stream, every entry copied inside the kernel, and the program's
   // own mix. All three must print, report and leave the same; returns the last, which
@@ -43,15 +60,13 @@ class ExtractionRun : public testing::Test {
     test::write_file(folder_.file("Filelist.000"), archive_);
     test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
     test::TempFolder pristine;
-    fs::copy(folder_.path(), pristine.path(),
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    copy_folder(folder_.path(), pristine.path());
     const auto result = test::run_in(folder_.path());
     const std::string left = test::tree_snapshot(folder_.path());
     for (const RunOptions options : {RunOptions{std::nullopt}, RunOptions{1}}) {
       SCOPED_TRACE(options.kernel_copy_from ? "kernel copy" : "block copy");
       test::TempFolder copy;
-      fs::copy(pristine.path(), copy.path(),
-               fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      copy_folder(pristine.path(), copy.path());
       const auto other = test::run_in(copy.path(), options);
       EXPECT_EQ(other.out, result.out);
       EXPECT_EQ(other.err, result.err);
