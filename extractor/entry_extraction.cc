@@ -25,22 +25,19 @@ std::string bytes_of(std::int64_t copied, std::int32_t expected) {
 }
 
 // Copies the entry's bytes from `start` of the archive on through the streams until
-// `copied` reaches `len`; false, after one diagnostic, when the archive ends first or
-// reading, seeking or writing fails.
-bool copy_through_stream(ArchiveStream& archive, std::int64_t start, std::int32_t len,
-                         std::int64_t& copied, std::FILE* output, const std::string& shown_name,
-                         Diagnostics& diagnostics) {
+// `copied` reaches `len`. Returns why it stopped early: the archive ended first, or
+// reading, seeking or writing failed.
+std::optional<std::string> copy_through_stream(ArchiveStream& archive, std::int64_t start,
+                                               std::int32_t len, std::int64_t& copied,
+                                               std::FILE* output) {
   const std::int64_t copied_before = copied;
   const bool at_start = archive.position == start;
   archive.position.reset();  // known again only once the copy succeeds
   if (!at_start) {
     std::clearerr(archive.stream);
     if (!seek_absolute(archive.stream, start)) {
-      diagnostics.report(shown_name, "cannot seek to 0x" + hex(static_cast<std::uint32_t>(start)) +
-                                         ": " + os_error(errno) +
-                                         (copied == 0 ? "; file left empty"
-                                                      : "; file holds " + bytes_of(copied, len)));
-      return false;
+      return "cannot seek to 0x" + hex(static_cast<std::uint32_t>(start)) + ": " +
+             os_error(errno);
     }
   }
   static char buffer[kCopyBufferSize];
@@ -53,65 +50,66 @@ bool copy_through_stream(ArchiveStream& archive, std::int64_t start, std::int32_
     const std::size_t written = got > 0 ? std::fwrite(buffer, 1, got, output) : 0;
     copied += static_cast<std::int64_t>(written);
     if (written < got) {
-      diagnostics.report(shown_name,
-                         "write failed after " + bytes_of(copied, len) + ": " + os_error(errno));
-      return false;
+      return "write failed after " + bytes_of(copied, len) + ": " + os_error(errno);
     }
     if (got < wanted) {
       if (std::ferror(archive.stream)) {
-        diagnostics.report(shown_name, "archive read failed after " + bytes_of(copied, len) +
-                                           ": " + os_error(read_errno != 0 ? read_errno : EIO));
-      } else {
-        diagnostics.report(shown_name, "archive ends after " + bytes_of(copied, len));
+        return "archive read failed after " + bytes_of(copied, len) + ": " +
+               os_error(read_errno != 0 ? read_errno : EIO);
       }
-      return false;
+      return "archive ends after " + bytes_of(copied, len);
     }
   }
   archive.position = start + (len - copied_before);
-  return true;
+  return std::nullopt;
+}
+
+// Copies the record's bytes into `output`: inside the kernel where it can, the rest
+// through the stream. Returns why it could not copy them all.
+std::optional<std::string> copy_entry(ArchiveStream& archive, const ListingRecord& record,
+                                      std::FILE* output) {
+  if (record.len <= 0) return std::nullopt;
+  if (record.loc > kHighestLocation) {
+    return "location 0x" + hex(record.loc) + " is beyond 0x7fffffff";
+  }
+  std::int64_t copied = 0;
+  if (archive.kernel_copy_from && record.len >= *archive.kernel_copy_from) {
+    // Leaves the archive stream where it stands; whatever is left goes on below.
+    const KernelCopyResult kernel = copy_in_kernel(archive.stream, record.loc, output,
+                                                   record.len);
+    copied = kernel.copied;
+    if (kernel.stop == KernelCopyStop::unsupported) archive.kernel_copy_from.reset();
+  }
+  // The rest through the stream: all of it, or what the kernel left. A complete kernel
+  // copy leaves the stream, and what the run knows of its position, as they were.
+  if (copied == record.len) return std::nullopt;
+  return copy_through_stream(archive, std::int64_t{record.loc} + copied, record.len, copied,
+                             output);
 }
 
 }  // namespace
 
 bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
-                   const std::string& output_name, const OutputFolder& folder,
+                   const std::string& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics) {
   const std::string shown_name = printable(output_name);
   std::string why;
-  File output = create_output_file(folder, output_name, why);
+  std::optional<PendingOutput> output = begin_output(folder, output_name, why);
   if (!output) {
     diagnostics.report(shown_name, why);
     return false;
   }
-
-  std::int64_t copied = 0;
-  if (record.len > 0) {
-    if (record.loc > kHighestLocation) {
-      diagnostics.report(shown_name, "location 0x" + hex(record.loc) +
-                                         " is beyond 0x7fffffff; file left empty");
-      output.close();
-      return false;
-    }
-    if (archive.kernel_copy_from && record.len >= *archive.kernel_copy_from) {
-      // Leaves the archive stream where it stands; whatever is left goes on below.
-      const KernelCopyResult kernel = copy_in_kernel(archive.stream, record.loc, output.get(),
-                                                     record.len);
-      copied = kernel.copied;
-      if (kernel.stop == KernelCopyStop::unsupported) archive.kernel_copy_from.reset();
-    }
-    // The rest through the stream: all of it, or what the kernel left. A complete kernel
-    // copy leaves the stream, and what the run knows of its position, as they were.
-    if (copied < record.len &&
-        !copy_through_stream(archive, std::int64_t{record.loc} + copied, record.len, copied,
-                             output.get(), shown_name, diagnostics)) {
-      output.close();
-      return false;
-    }
+  std::optional<std::string> failure = copy_entry(archive, record, output->stream());
+  if (!failure && !output->install(why)) failure = why;
+  if (failure) {
+    // Nothing was installed: say what the name holds.
+    diagnostics.report(shown_name, *failure + (output->replaces()
+                                                   ? "; " + shown_name + " left as it was"
+                                                   : "; not written"));
+    return false;
   }
-
-  if (!output.close()) {
-    diagnostics.report(shown_name, "write failed at close after " +
-                                       bytes_of(copied, record.len) + ": " + os_error(errno));
+  if (!output->close(why)) {
+    diagnostics.report(shown_name, why);
     return false;
   }
   return true;

@@ -27,13 +27,13 @@ struct ArchiveStream {
   std::optional<std::int64_t> kernel_copy_from = kKernelCopyThreshold;
 };
 
-// Creates (or empties) `output_name` in `folder` and copies the record's `len` bytes from
-// offset `loc` of `archive` into it, then closes it. A `len` of 0 or less leaves the file
-// empty. Returns false, after one diagnostic, when the file could not be created, the
-// archive holds fewer bytes, or reading or writing failed; the file then holds exactly
-// the bytes that were copied.
+// Writes the record's `len` bytes from offset `loc` of `archive` into a new file and gives
+// it the name `output_name` in `folder` once complete, replacing what the name held; a
+// `len` of 0 or less gives an empty file. Returns false, after one diagnostic, when the
+// name is refused, the archive holds fewer bytes, or reading, writing or naming failed:
+// the name then holds exactly what it held before.
 bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
-                   const std::string& output_name, const OutputFolder& folder,
+                   const std::string& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics);
 
 }  // namespace sfx

@@ -79,7 +79,8 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
 
   Diagnostics diagnostics(err);
   ReportStream report(out, diagnostics);
-  const OutputFolder output_folder{folder, identity_of(archive.get()), reader.identity()};
+  OutputFolder output_folder{folder, identity_of(archive.get()), reader.identity()};
+  if (!options.unnamed_outputs) output_folder.naming = OutputFolder::Naming::temporary_name;
 
   ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};
   ListingRecord record;

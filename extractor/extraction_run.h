@@ -20,6 +20,9 @@ struct RunOptions {
   // The smallest entry copied inside the kernel where it can; none: every entry goes
   // through the archive stream.
   std::optional<std::int64_t> kernel_copy_from = kKernelCopyThreshold;
+  // Whether outputs are written as unnamed files where the system has them; false writes
+  // them under temporary names, as on a file system without unnamed files.
+  bool unnamed_outputs = true;
 };
 
 // Runs the extraction on "Filelist.000" and "Filelist.txt" in `folder` ("" for the current

@@ -11,6 +11,7 @@
 #endif
 
 #include <cerrno>
+#include <utility>
 
 #include "common/diagnostics.h"
 
@@ -20,115 +21,387 @@ namespace {
 const char kSymbolicLink[] = "cannot create: it is a symbolic link";
 const char kHardLinks[] = "cannot create: it has other names (hard links)";
 const char kNotRegular[] = "cannot create: not a regular file";
+const char kInput[] = "cannot create: it is one of the input files";
+// Tries of temporary names, which only a hostile folder makes collide.
+constexpr int kTemporaryNameTries = 100;
 
-}  // namespace
+// What stands under an output's name, looked at without following a link.
+struct Existing {
+  bool exists = false;
+  unsigned mode = 0;    // its permission bits (POSIX), kept by the file that replaces it
+  std::string refusal;  // why it must not be replaced; empty when it may
+};
+
+unsigned long process_id() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(getpid());
+#endif
+}
+
+// A fresh name in the output folder that no output can have: outputs end in ".sfx".
+std::string temporary_path(const OutputFolder& folder) {
+  static const unsigned long process = process_id();
+  static unsigned long counter = 0;
+  return path_in(folder.path, ".sfx-extract-" + std::to_string(process) + "-" +
+                                  std::to_string(counter++) + ".tmp");
+}
 
 #ifdef _WIN32
 
-File create_output_file(const OutputFolder& folder, const std::string& name, std::string& why) {
-  const std::string path = path_in(folder.path, name);
-  // CREATE_NEW fails on any existing name, a link included; only an existing name needs
-  // the checks.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+Existing look_at(const OutputFolder& /*folder*/, const std::string& path) {
+  Existing existing;
+  // The reparse point itself is opened, never what it points to; BACKUP_SEMANTICS lets a
+  // folder or junction be opened so that it can be refused like any other.
+  const HANDLE handle = CreateFileA(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      why = "cannot create: " + windows_error(error);
-      return File();
-    }
-    // The reparse point itself is opened, never what it points to.
-    handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      why = "cannot create: " + windows_error(GetLastError());
-      return File();
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) {
-      why = "cannot create: " + windows_error(GetLastError());
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      why = kSymbolicLink;
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-               GetFileType(handle) != FILE_TYPE_DISK) {
-      why = kNotRegular;
-    } else if (info.nNumberOfLinks > 1) {
-      why = kHardLinks;
-    } else if (!SetEndOfFile(handle)) {
-      why = "cannot empty: " + windows_error(GetLastError());
-    } else {
-      why.clear();
-    }
-    if (!why.empty()) {
-      CloseHandle(handle);
-      return File();
-    }
+    if (error != ERROR_FILE_NOT_FOUND) existing.refusal = "cannot create: " + windows_error(error);
+    return existing;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    why = "cannot create: " + os_error(errno);
-    return File();
+  existing.exists = true;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) {
+    existing.refusal = "cannot create: " + windows_error(GetLastError());
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    existing.refusal = kSymbolicLink;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+             GetFileType(handle) != FILE_TYPE_DISK) {
+    existing.refusal = kNotRegular;
+  } else if (info.nNumberOfLinks > 1) {
+    existing.refusal = kHardLinks;
   }
-  std::FILE* stream = _fdopen(fd, "wb");
-  if (stream == nullptr) {
-    why = "cannot create: " + os_error(errno);
-    _close(fd);
-    return File();
-  }
-  std::setvbuf(stream, nullptr, _IONBF, 0);
-  return File(stream);
+  CloseHandle(handle);
+  return existing;
+}
+
+// Marks the open file for deletion when its last handle closes, or takes the mark away.
+bool mark_for_deletion(HANDLE handle, bool marked) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = marked ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
+HANDLE handle_of(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 }
 
 #else
 
-File create_output_file(const OutputFolder& folder, const std::string& name, std::string& why) {
-  const std::string path = path_in(folder.path, name);
-  // An exclusive create fails on any existing name, a dangling link included, so a file
-  // made this way cannot be a link, an input or anything but a regular file: the usual
-  // case is one system call.
-  if (std::FILE* created = std::fopen(path.c_str(), "wbx")) {
-    std::setvbuf(created, nullptr, _IONBF, 0);
-    return File(created);
-  }
-  if (errno != EEXIST) {
-    why = "cannot create: " + os_error(errno);
-    return File();
-  }
-  // O_NOFOLLOW refuses a link instead of following it; no O_TRUNC, so that nothing is lost
-  // before the descriptor has been checked.
-  const int fd = ::open(path.c_str(),
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (fd < 0) {
-    why = errno == ELOOP ? kSymbolicLink : "cannot create: " + os_error(errno);
-    return File();
-  }
+Existing look_at(const OutputFolder& folder, const std::string& path) {
+  Existing existing;
   struct stat status;
-  if (fstat(fd, &status) != 0) {
-    why = "cannot create: " + os_error(errno);
+  if (lstat(path.c_str(), &status) != 0) {
+    if (errno != ENOENT) existing.refusal = "cannot create: " + os_error(errno);
+    return existing;
+  }
+  existing.exists = true;
+  existing.mode = status.st_mode & 07777;
+  const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
+                              static_cast<std::uint64_t>(status.st_ino), true};
+  if (S_ISLNK(status.st_mode)) {
+    existing.refusal = kSymbolicLink;
   } else if (!S_ISREG(status.st_mode)) {
-    why = kNotRegular;
-  } else {
-    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
-                                static_cast<std::uint64_t>(status.st_ino), true};
-    if (same_file(identity, folder.archive) || same_file(identity, folder.listing)) {
-      why = "cannot create: it is one of the input files";
-    } else if (status.st_nlink > 1) {
-      // Emptying it would change the file under its other names too.
-      why = kHardLinks;
-    } else if (status.st_size > 0 && ftruncate(fd, 0) != 0) {
-      why = "cannot empty: " + os_error(errno);
-    } else if (std::FILE* stream = fdopen(fd, "wb")) {
-      std::setvbuf(stream, nullptr, _IONBF, 0);
-      return File(stream);
-    } else {
-      why = "cannot create: " + os_error(errno);
+    existing.refusal = kNotRegular;
+  } else if (same_file(identity, folder.archive) || same_file(identity, folder.listing)) {
+    // Ahead of the next rule: it says more, and holds where every file has one name.
+    existing.refusal = kInput;
+  } else if (status.st_nlink > 1) {
+    existing.refusal = kHardLinks;
+  }
+  return existing;
+}
+
+#ifdef O_TMPFILE
+std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Whether /proc names the open file `fd`, so that an unnamed file can always be linked.
+bool proc_names(int fd) {
+  struct stat via_proc;
+  struct stat direct;
+  return stat(proc_path(fd).c_str(), &via_proc) == 0 && fstat(fd, &direct) == 0 &&
+         via_proc.st_dev == direct.st_dev && via_proc.st_ino == direct.st_ino;
+}
+#endif
+
+// Renames `from` to `to` unless `to` exists (EEXIST); EINVAL where the file system or the
+// system cannot tell.
+bool rename_without_replacing(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == ENOSYS) errno = EINVAL;  // a kernel older than the call
+  return false;
+#else
+  errno = EINVAL;
+  return false;
+#endif
+}
+
+// Opens a new empty file for an output: without a name where the file system can make one
+// (and it can later be named), else under a fresh temporary name. -1 (errno) on failure.
+int open_unfinished(OutputFolder& folder, std::string& temporary) {
+  using Naming = OutputFolder::Naming;
+#ifdef O_TMPFILE
+  if (folder.naming != Naming::temporary_name) {
+    const std::string directory = folder.path.empty() ? "." : folder.path;
+    const int fd = ::open(directory.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR) return -1;
+    if (fd >= 0 && folder.naming == Naming::unknown) {
+      folder.naming = proc_names(fd) ? Naming::unnamed : Naming::temporary_name;
+    }
+    if (fd >= 0 && folder.naming == Naming::unnamed) return fd;
+    if (fd >= 0) ::close(fd);
+  }
+#endif
+  folder.naming = Naming::temporary_name;
+  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    temporary = temporary_path(folder);
+    const int fd = ::open(temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0 || errno != EEXIST) {
+      if (fd < 0) temporary.clear();
+      return fd;
     }
   }
-  ::close(fd);
-  return File();
+  temporary.clear();
+  return -1;
 }
 
 #endif
+
+}  // namespace
+
+PendingOutput::PendingOutput(OutputFolder& folder, std::string final_path, File file,
+                             std::string temporary, bool replaces, unsigned mode)
+    : folder_(&folder),
+      final_path_(std::move(final_path)),
+      file_(std::move(file)),
+      temporary_(std::move(temporary)),
+      replaces_(replaces),
+      mode_(mode) {}
+
+PendingOutput::PendingOutput(PendingOutput&& other) noexcept
+    : folder_(other.folder_),
+      final_path_(std::move(other.final_path_)),
+      file_(std::move(other.file_)),
+      temporary_(std::move(other.temporary_)),
+      replaces_(other.replaces_),
+      mode_(other.mode_) {
+  other.temporary_.clear();
+}
+
+PendingOutput::~PendingOutput() { discard(); }
+
+void PendingOutput::discard() {
+  file_.close();
+  if (temporary_.empty()) return;
+#ifdef _WIN32
+  DeleteFileA(temporary_.c_str());  // already gone where the deletion mark took effect
+#else
+  unlink(temporary_.c_str());
+#endif
+  temporary_.clear();
+}
+
+#ifdef _WIN32
+
+std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
+                                          std::string& why) {
+  const std::string path = path_in(folder.path, name);
+  const Existing existing = look_at(folder, path);
+  if (!existing.refusal.empty()) {
+    why = existing.refusal;
+    return std::nullopt;
+  }
+  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    std::string temporary = temporary_path(folder);
+    const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      why = "cannot create: " + windows_error(error);
+      return std::nullopt;
+    }
+    // From here the file is owned: a failure below closes it, and the mark or the name
+    // deletes it.
+    const bool marked = mark_for_deletion(handle, true);
+    const DWORD mark_error = GetLastError();
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(handle);
+    std::FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr && fd >= 0) _close(fd);
+    PendingOutput output(folder, path, File(stream), std::move(temporary), existing.exists,
+                       existing.mode);
+    if (!marked) {
+      why = "cannot create: " + windows_error(mark_error);
+      return std::nullopt;
+    }
+    if (stream == nullptr) {
+      why = "cannot create: " + os_error(errno);
+      return std::nullopt;
+    }
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    return output;
+  }
+  why = "cannot create: no free temporary name";
+  return std::nullopt;
+}
+
+bool PendingOutput::install(std::string& why) {
+  const HANDLE handle = handle_of(file_.get());
+  // Unmarked first: a file marked for deletion cannot be renamed. A run killed between the
+  // two steps leaves the temporary file, never a partial output.
+  if (!mark_for_deletion(handle, false)) {
+    why = "cannot create: " + windows_error(GetLastError());
+    return false;
+  }
+  const auto fail = [&](const char* what, DWORD error) {
+    why = what + windows_error(error);
+    mark_for_deletion(handle, true);
+    return false;
+  };
+  if (!replaces_) {
+    if (MoveFileExA(temporary_.c_str(), final_path_.c_str(), 0)) {
+      temporary_.clear();
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+      return fail("cannot create: ", error);
+    }
+  }
+  const Existing existing = look_at(*folder_, final_path_);
+  replaces_ = existing.exists;
+  if (!existing.refusal.empty()) {
+    why = existing.refusal;
+    mark_for_deletion(handle, true);
+    return false;
+  }
+  if (!MoveFileExA(temporary_.c_str(), final_path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return fail(replaces_ ? "cannot replace: " : "cannot create: ", GetLastError());
+  }
+  temporary_.clear();
+  return true;
+}
+
+#else
+
+std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
+                                          std::string& why) {
+  const std::string path = path_in(folder.path, name);
+  const Existing existing = look_at(folder, path);
+  if (!existing.refusal.empty()) {
+    why = existing.refusal;
+    return std::nullopt;
+  }
+  std::string temporary;
+  const int fd = open_unfinished(folder, temporary);
+  if (fd < 0) {
+    why = "cannot create: " + os_error(errno);
+    return std::nullopt;
+  }
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) {
+    why = "cannot create: " + os_error(errno);
+    ::close(fd);
+    if (!temporary.empty()) unlink(temporary.c_str());
+    return std::nullopt;
+  }
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  return PendingOutput(folder, path, File(stream), std::move(temporary), existing.exists,
+                       existing.mode);
+}
+
+bool PendingOutput::link_to(const std::string& path) {
+  if (!temporary_.empty()) {
+    return linkat(AT_FDCWD, temporary_.c_str(), AT_FDCWD, path.c_str(), 0) == 0;
+  }
+#ifdef O_TMPFILE
+  const int fd = fileno(file_.get());
+  if (!folder_->empty_path_refused) {
+    if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    // Refused without the capability to name any open file; /proc names it instead.
+    if (errno != ENOENT) return false;
+    folder_->empty_path_refused = true;
+  }
+  return linkat(AT_FDCWD, proc_path(fd).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+#else
+  errno = ENOSYS;
+  return false;
+#endif
+}
+
+void PendingOutput::keep_mode() {
+  // Only the bits; a file system that cannot take them still gets the entry's bytes.
+  if (replaces_) fchmod(fileno(file_.get()), mode_);
+}
+
+bool PendingOutput::install(std::string& why) {
+  const bool named = !temporary_.empty();
+  // Closing is where a network file system reports a failed write, so a file that has a
+  // name already is closed before it takes the output's.
+  if (named) keep_mode();
+  if (named && !file_.close()) {
+    why = "write failed at close: " + os_error(errno);
+    return false;
+  }
+  if (!replaces_) {
+    // Neither way replaces: a name that appeared meanwhile is looked at below, and so is
+    // every name on a file system that cannot rename without replacing.
+    if (named ? rename_without_replacing(temporary_, final_path_) : link_to(final_path_)) {
+      temporary_.clear();
+      return true;
+    }
+    if (errno != EEXIST && !(named && errno == EINVAL)) {
+      why = "cannot create: " + os_error(errno);
+      return false;
+    }
+  }
+  const Existing existing = look_at(*folder_, final_path_);
+  replaces_ = existing.exists;
+  mode_ = existing.mode;
+  if (!existing.refusal.empty()) {
+    why = existing.refusal;
+    return false;
+  }
+  if (!named) {
+    keep_mode();
+    // Linux has no way to link a file over an existing name: it gets a temporary name of
+    // its own, which the rename then moves over the output's.
+    for (int attempt = 0; temporary_.empty() && attempt < kTemporaryNameTries; ++attempt) {
+      std::string temporary = temporary_path(*folder_);
+      if (link_to(temporary)) {
+        temporary_ = std::move(temporary);
+      } else if (errno != EEXIST) {
+        why = "cannot replace: " + os_error(errno);
+        return false;
+      }
+    }
+    if (temporary_.empty()) {
+      why = "cannot replace: no free temporary name";
+      return false;
+    }
+  }
+  if (rename(temporary_.c_str(), final_path_.c_str()) != 0) {
+    why = (replaces_ ? "cannot replace: " : "cannot create: ") + os_error(errno);
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+#endif
+
+bool PendingOutput::close(std::string& why) {
+  if (!file_ || file_.close()) return true;
+  why = "close failed: " + os_error(errno);
+  return false;
+}
 
 }  // namespace sfx

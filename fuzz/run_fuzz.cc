@@ -5,8 +5,8 @@
 // sentinel, a dangling symbolic link pointing outside, and a hard link to the other
 // sentinel. Afterwards nothing outside the folder has changed or appeared, the links are
 // still the same links, the inputs are unchanged, every other file in the folder is a
-// plain ".sfx" name no longer than the largest len that named it, and the exit status is
-// 0, 1 or 2.
+// plain ".sfx" name holding exactly one complete entry that named it (no partial entry, no
+// temporary file), and the exit status is 0, 1 or 2.
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -17,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "extractor/entry_names.h"
 #include "extractor/extraction_run.h"
@@ -47,9 +48,11 @@ std::string read_file(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }
 
-// The largest len of the complete selected records that name each output file.
-std::map<std::string, std::int64_t> longest_len_by_name(const fs::path& listing) {
-  std::map<std::string, std::int64_t> longest;
+// What each output name may hold after the run: the bytes of one of the complete selected
+// records that name it (none for a len of 0 or less), when the archive holds them all.
+std::map<std::string, std::vector<std::string>> complete_entries_by_name(
+    const fs::path& listing, const std::string& archive) {
+  std::map<std::string, std::vector<std::string>> entries;
   sfx::ListingReader reader;
   FUZZ_CHECK(reader.open(listing.string()));
   sfx::ListingRecord record;
@@ -57,12 +60,13 @@ std::map<std::string, std::int64_t> longest_len_by_name(const fs::path& listing)
     const sfx::RecordStatus status = reader.next_record(record);
     if (status == sfx::RecordStatus::end || status == sfx::RecordStatus::read_error) break;
     if (status != sfx::RecordStatus::complete || !sfx::is_selected(record.path)) continue;
-    const std::string name(sfx::output_name_of(record.path));
-    auto [entry, inserted] = longest.emplace(name, record.len);
-    if (!inserted) entry->second = std::max<std::int64_t>(entry->second, record.len);
+    const std::size_t len = record.len > 0 ? static_cast<std::size_t>(record.len) : 0;
+    if (len > 0 && (record.loc > archive.size() || archive.size() - record.loc < len)) continue;
+    entries[std::string(sfx::output_name_of(record.path))].push_back(
+        len > 0 ? archive.substr(record.loc, len) : std::string());
   }
   reader.close();
-  return longest;
+  return entries;
 }
 
 const fs::path& parent_folder() {
@@ -130,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(read_file(folder / "Filelist.txt") == listing);
   FUZZ_CHECK(read_file(folder / "Filelist.000") == archive);
 
-  const auto longest = longest_len_by_name(folder / "Filelist.txt");
+  const auto entries = complete_entries_by_name(folder / "Filelist.txt", archive);
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     if (name == "Filelist.txt" || name == "Filelist.000" || name == kLinkName ||
@@ -139,9 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(entry.is_regular_file());
     FUZZ_CHECK(sfx::is_selected(name) && sfx::is_plain_file_name(name));
-    const auto named = longest.find(name);
-    FUZZ_CHECK(named != longest.end());
-    FUZZ_CHECK(static_cast<std::int64_t>(entry.file_size()) <= std::max<std::int64_t>(named->second, 0));
+    const auto named = entries.find(name);
+    FUZZ_CHECK(named != entries.end());
+    const std::string bytes = read_file(entry.path());
+    FUZZ_CHECK(std::find(named->second.begin(), named->second.end(), bytes) != named->second.end());
   }
   fs::remove_all(folder);
   return 0;

@@ -36,40 +36,29 @@ class ExtractionRun : public testing::Test {
     test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
     return test::run_in(folder_.path());
   }
-  // Copies the files, folders and links in `from` into the existing folder `to`.
-  static void copy_folder(const std::string& from, const std::string& to) {
-    namespace fs = std::filesystem;
-    for (const auto& entry : fs::directory_iterator(from)) {
-      const fs::path target = fs::path(to) / entry.path().filename();
-      const fs::file_type type = entry.symlink_status().type();
-      if (type == fs::file_type::symlink) {
-        fs::create_symlink(fs::read_symlink(entry.path()), target);
-      } else if (type == fs::file_type::directory) {
-        fs::create_directory(target);
-        copy_folder(entry.path().string(), target.string());
-      } else {
-        fs::copy_file(entry.path(), target);
-      }
-    }
-  }
-
-  // Runs the extraction three ways, each on its own copy of the folder: every entry
-  // through the archive stream, every entry copied inside the kernel, and the program's
-  // own mix. All three must print, report and leave the same; returns the last, which
-  // runs in folder_ itself.
+  // Runs the extraction four ways, each on its own copy of the folder: every entry
+  // through the archive stream, every entry copied inside the kernel, every output under a
+  // temporary name (as where the file system has no unnamed files), and the program's own
+  // way. All must print, report and leave the same; returns the last, which runs in
+  // folder_ itself.
   test::RunResult run_each_copy_way(const std::string& lines) {
     namespace fs = std::filesystem;
     test::write_file(folder_.file("Filelist.000"), archive_);
     test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
     test::TempFolder pristine;
-    copy_folder(folder_.path(), pristine.path());
+    test::copy_folder(folder_.path(), pristine.path());
     const auto result = test::run_in(folder_.path());
     const std::string left = test::tree_snapshot(folder_.path());
-    for (const RunOptions options : {RunOptions{std::nullopt}, RunOptions{1}}) {
-      SCOPED_TRACE(options.kernel_copy_from ? "kernel copy" : "block copy");
+    struct Way {
+      const char* name;
+      RunOptions options;
+    };
+    for (const Way& way : {Way{"block copy", {std::nullopt}}, Way{"kernel copy", {1}},
+                           Way{"temporary names", {kKernelCopyThreshold, false}}}) {
+      SCOPED_TRACE(way.name);
       test::TempFolder copy;
-      copy_folder(pristine.path(), copy.path());
-      const auto other = test::run_in(copy.path(), options);
+      test::copy_folder(pristine.path(), copy.path());
+      const auto other = test::run_in(copy.path(), way.options);
       EXPECT_EQ(other.out, result.out);
       EXPECT_EQ(other.err, result.err);
       EXPECT_EQ(other.status, result.status);
@@ -172,7 +161,7 @@ TEST_F(ExtractionRun, BackToBackEntriesAndJumps) {
   EXPECT_EQ(read_file(folder_.file("a.sfx")), archive_bytes(0, 100));
   EXPECT_EQ(read_file(folder_.file("b.sfx")), archive_bytes(100, 50));
   EXPECT_EQ(read_file(folder_.file("c.sfx")), archive_bytes(150, 10));
-  EXPECT_EQ(read_file(folder_.file("tail.sfx")), archive_bytes(0xf00, 256));
+  EXPECT_FALSE(test::exists(folder_.file("tail.sfx")));
   EXPECT_EQ(read_file(folder_.file("d.sfx")), archive_bytes(0x10, 5));
   EXPECT_EQ(read_file(folder_.file("e.sfx")), archive_bytes(0x15, 5));
 }
@@ -184,14 +173,24 @@ TEST_F(ExtractionRun, BytesAreCopiedWithoutTranslation) {
   EXPECT_EQ(read_file(folder_.file("t.sfx")), archive_);
 }
 
+// A replaced file keeps its permission bits; a new one gets the usual ones.
 TEST_F(ExtractionRun, ExistingFilesAreReplacedOrEmptied) {
+  namespace fs = std::filesystem;
   test::write_file(folder_.file("full.sfx"), std::string(10000, 'z'));
   test::write_file(folder_.file("empty.sfx"), "old contents");
+  fs::permissions(folder_.file("full.sfx"), fs::perms::owner_read | fs::perms::owner_write |
+                                                fs::perms::group_read);
   const auto result = run_each_copy_way(listing_line("full.sfx", "5", "10") + "\n" +
-                          listing_line("empty.sfx", "0", "10") + "\n");
+                          listing_line("empty.sfx", "0", "10") + "\n" +
+                          listing_line("new.sfx", "3", "10") + "\n");
   EXPECT_EQ(result.status, kExitSuccess);
   EXPECT_EQ(read_file(folder_.file("full.sfx")), archive_bytes(0x10, 5));
   EXPECT_EQ(read_file(folder_.file("empty.sfx")), "");
+#ifndef _WIN32
+  EXPECT_EQ(fs::status(folder_.file("full.sfx")).permissions(), fs::perms(0640));
+  EXPECT_EQ(fs::status(folder_.file("new.sfx")).permissions(),
+            fs::status(folder_.file("Filelist.txt")).permissions());
+#endif
 }
 
 // Records that cannot be used get a diagnostic only when they would have been selected.
@@ -272,20 +271,25 @@ TEST_F(ExtractionRun, OutputThatCannotBeCreatedDoesNotStopTheRun) {
   EXPECT_EQ(read_file(folder_.file("next.sfx")), archive_bytes(8, 4));
 }
 
-TEST_F(ExtractionRun, ShortArchiveKeepsOnlyExistingBytes) {
+// An entry that cannot be completed installs nothing: a good file under its name stays as
+// it was, and a new name is not created.
+TEST_F(ExtractionRun, ShortArchiveInstallsNothing) {
+  test::write_file(folder_.file("tail.sfx"), "a good earlier extraction");
+  test::write_file(folder_.file("high.sfx"), "another one");
   const auto result = run_each_copy_way(listing_line("tail.sfx", "0x200", "f00") + "\n" +
                           listing_line("past.sfx", "10", "2000") + "\n" +
                           listing_line("high.sfx", "10", "80000000") + "\n" +
                           listing_line("ok.sfx", "10", "0") + "\n");
   EXPECT_EQ(result.err,
-            "sfx-extract: tail.sfx: archive ends after 256 of 512 bytes\n"
-            "sfx-extract: past.sfx: archive ends after 0 of 10 bytes\n"
-            "sfx-extract: high.sfx: location 0x80000000 is beyond 0x7fffffff; file left empty\n");
+            "sfx-extract: tail.sfx: archive ends after 256 of 512 bytes; tail.sfx left as it was\n"
+            "sfx-extract: past.sfx: archive ends after 0 of 10 bytes; not written\n"
+            "sfx-extract: high.sfx: location 0x80000000 is beyond 0x7fffffff; high.sfx left as it was\n");
   EXPECT_EQ(result.status, kExitProblems);
-  EXPECT_EQ(read_file(folder_.file("tail.sfx")), archive_bytes(0xf00, 256));
-  EXPECT_EQ(read_file(folder_.file("past.sfx")), "");
-  EXPECT_EQ(read_file(folder_.file("high.sfx")), "");
+  EXPECT_EQ(read_file(folder_.file("tail.sfx")), "a good earlier extraction");
+  EXPECT_EQ(read_file(folder_.file("high.sfx")), "another one");
   EXPECT_EQ(read_file(folder_.file("ok.sfx")), archive_bytes(0, 10));
+  EXPECT_EQ(test::folder_entries(folder_.path()),
+            "Filelist.000 Filelist.txt high.sfx ok.sfx tail.sfx");
 }
 
 #ifndef _WIN32
@@ -382,8 +386,8 @@ TEST_F(ExtractionRun, LargeEntryIsCopiedByteForByte) {
 }
 
 #ifdef __linux__
-// Under a file-size limit the first entry is cut where the limit lies, with the same
-// diagnostic whichever way it was copied, and the entries after it are still extracted.
+// Under a file-size limit an entry that cannot be written whole installs nothing, with the
+// same diagnostic whichever way it was copied, and the entries after it are still extracted.
 TEST_F(ExtractionRun, FileSizeLimitFailsOneEntryEitherWay) {
   archive_ = test::test_bytes(300000, 3);
   test::write_file(folder_.file("Filelist.000"), archive_);
@@ -391,16 +395,18 @@ TEST_F(ExtractionRun, FileSizeLimitFailsOneEntryEitherWay) {
                    listing_of(listing_line("big.sfx", "300000", "0") + "\n" +
                               listing_line("small.sfx", "100", "10") + "\n" +
                               listing_line("next.sfx", "200000", "100") + "\n"));
+  test::write_file(folder_.file("next.sfx"), "good");
   for (const RunOptions options : {RunOptions{std::nullopt}, RunOptions{1}, RunOptions{}}) {
     SCOPED_TRACE(options.kernel_copy_from ? std::to_string(*options.kernel_copy_from) : "none");
     const auto result = test::run_in_child(folder_.path(), options, 150000);
     EXPECT_EQ(result.err,
-              "sfx-extract: big.sfx: write failed after 150000 of 300000 bytes: File too large\n"
-              "sfx-extract: next.sfx: write failed after 150000 of 200000 bytes: File too large\n");
+              "sfx-extract: big.sfx: write failed after 150000 of 300000 bytes: File too large; not written\n"
+              "sfx-extract: next.sfx: write failed after 150000 of 200000 bytes: File too large; next.sfx left as it was\n");
     EXPECT_EQ(result.status, kExitProblems);
-    EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive_.substr(0, 150000));
     EXPECT_TRUE(read_file(folder_.file("small.sfx")) == archive_.substr(16, 100));
-    EXPECT_TRUE(read_file(folder_.file("next.sfx")) == archive_.substr(0x100, 150000));
+    EXPECT_EQ(read_file(folder_.file("next.sfx")), "good");
+    EXPECT_EQ(test::folder_entries(folder_.path()),
+              "Filelist.000 Filelist.txt next.sfx small.sfx");
   }
 }
 

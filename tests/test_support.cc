@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -85,8 +86,10 @@ std::string tree_snapshot(const std::string& folder) {
     } else if (type == fs::file_type::directory) {
       line += "/";
     } else {
-      line += " (" + std::to_string(fs::hard_link_count(entry.path())) + " names) " +
-              read_file(entry.path().string());
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(entry.status().permissions()));
+      line += " (" + std::to_string(fs::hard_link_count(entry.path())) + " names, mode " + mode +
+              ") " + read_file(entry.path().string());
     }
     lines.push_back(line);
   }
@@ -94,6 +97,21 @@ std::string tree_snapshot(const std::string& folder) {
   std::string joined;
   for (const auto& line : lines) joined += line + "\n";
   return joined;
+}
+
+void copy_folder(const std::string& from, const std::string& to) {
+  for (const auto& entry : fs::directory_iterator(from)) {
+    const fs::path target = fs::path(to) / entry.path().filename();
+    const fs::file_type type = entry.symlink_status().type();
+    if (type == fs::file_type::symlink) {
+      fs::create_symlink(fs::read_symlink(entry.path()), target);
+    } else if (type == fs::file_type::directory) {
+      fs::create_directory(target);
+      copy_folder(entry.path().string(), target.string());
+    } else {
+      fs::copy_file(entry.path(), target);
+    }
+  }
 }
 
 std::string listing_line(const std::string& path, const std::string& len,
@@ -159,27 +177,28 @@ RunResult run_in_child(const std::string& folder, const RunOptions& options,
 #endif
 
 #ifndef _WIN32
-RunResult run_binary(const std::string& folder, const std::string& stdout_path,
-                     long file_size_limit, bool closed_streams) {
+RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   TempFolder streams;
+  const std::string out_path = options.stdout_path.empty() ? streams.file("out") : options.stdout_path;
   const std::string err_path = streams.file("err");
   const pid_t child = fork();
   if (child == 0) {
-    if (closed_streams) {
+    if (options.closed_streams) {
       close(0);
       close(1);
       close(2);
       if (chdir(folder.c_str()) != 0) _exit(120);
     } else {
-      const int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
           chdir(folder.c_str()) != 0) {
         _exit(120);
       }
     }
-    if (file_size_limit > 0) {
-      const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+    if (options.file_size_limit > 0) {
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
     }
 #ifdef SFX_EXTRACT_EMULATOR
@@ -190,27 +209,31 @@ RunResult run_binary(const std::string& folder, const std::string& stdout_path,
 #endif
     _exit(122);
   }
+  if (options.kill_after) {
+    std::this_thread::sleep_for(*options.kill_after);
+    kill(child, SIGKILL);
+  }
   RunResult result;
   int status = 0;
   waitpid(child, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  if (closed_streams) return result;
-  if (stdout_path.rfind("/dev/", 0) != 0) result.out = read_file(stdout_path);
+  result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  if (options.closed_streams) return result;
+  if (out_path.rfind("/dev/", 0) != 0) result.out = read_file(out_path);
   result.err = read_file(err_path);
   return result;
 }
 #else
-RunResult run_binary(const std::string& folder, const std::string& stdout_path,
-                     long /*file_size_limit: no such limit on Windows*/,
-                     bool /*closed_streams: not on Windows*/) {
+RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   TempFolder streams;
+  const std::string out_path = options.stdout_path.empty() ? streams.file("out") : options.stdout_path;
   const std::string err_path = streams.file("err");
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   auto create = [&](const std::string& path) {
     return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
-  HANDLE out = create(stdout_path);
+  HANDLE out = create(out_path);
   HANDLE err = create(err_path);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -224,7 +247,13 @@ RunResult run_binary(const std::string& folder, const std::string& stdout_path,
   result.status = -1000;
   if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      folder.c_str(), &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const DWORD wait = options.kill_after
+                           ? static_cast<DWORD>(options.kill_after->count() / 1000)
+                           : INFINITE;
+    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
+      result.killed = TerminateProcess(process.hProcess, 1009) != 0;
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     result.status = static_cast<int>(code);
@@ -233,7 +262,7 @@ RunResult run_binary(const std::string& folder, const std::string& stdout_path,
   }
   CloseHandle(out);
   CloseHandle(err);
-  result.out = read_file(stdout_path);
+  result.out = read_file(out_path);
   result.err = read_file(err_path);
   return result;
 }

@@ -1,7 +1,9 @@
 // Temporary folders, file helpers and ways to run the extraction for the tests.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "extractor/extraction_run.h"
@@ -30,8 +32,13 @@ bool exists(const std::string& path);
 // Names of the entries in `folder`, sorted, joined by spaces.
 std::string folder_entries(const std::string& folder);
 // Everything below `folder`, links not followed: one line per entry with its kind and
-// its bytes or link target, for checking that nothing there changed.
+// its bytes, names and permission bits, or its link target, for checking that nothing
+// there changed.
 std::string tree_snapshot(const std::string& folder);
+
+// Copies the files, folders and links in `from` into the existing folder `to`, entry by
+// entry (Windows' own folder copy refuses an existing target).
+void copy_folder(const std::string& from, const std::string& to);
 
 // One listing line with the 16 columns of a real listing: path, len in column 4, loc in 16.
 std::string listing_line(const std::string& path, const std::string& len,
@@ -40,7 +47,8 @@ std::string listing_line(const std::string& path, const std::string& len,
 std::string listing_of(const std::string& lines);
 
 struct RunResult {
-  int status = 0;
+  int status = 0;  // the exit status; 1000 + the signal for a run a signal ended
+  bool killed = false;  // ended by BinaryOptions::kill_after
   std::string out;
   std::string err;
 };
@@ -51,14 +59,19 @@ RunResult run_in(const std::string& folder, const RunOptions& options = {});
 RunResult run_in_child(const std::string& folder, const RunOptions& options,
                        long file_size_limit);
 
-// Runs the real sfx-extract binary in `folder` with its standard output going to
-// `stdout_path` (a file, or a device such as /dev/full that is not read back); its
-// standard error is captured.
-// A `file_size_limit` above 0 caps the size of every file the process writes. With
-// `closed_streams` it starts with descriptors 0, 1 and 2 closed instead (POSIX only), and
-// nothing is captured.
-RunResult run_binary(const std::string& folder, const std::string& stdout_path,
-                     long file_size_limit = 0, bool closed_streams = false);
+struct BinaryOptions {
+  // Where standard output goes: a file, or a device such as /dev/full that is not read
+  // back; empty: a file of the harness's own, read back.
+  std::string stdout_path;
+  long file_size_limit = 0;  // above 0: caps the size of every file the process writes
+  // Starts with descriptors 0, 1 and 2 closed instead (POSIX only); nothing is captured.
+  bool closed_streams = false;
+  // Kills the run (SIGKILL; on Windows TerminateProcess) if it is still going then.
+  std::optional<std::chrono::microseconds> kill_after;
+};
+// Runs the real sfx-extract binary in `folder`, behind its emulator if any; its standard
+// error is captured.
+RunResult run_binary(const std::string& folder, const BinaryOptions& options = {});
 
 // A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
 std::string test_bytes(std::size_t size, std::uint32_t seed);
