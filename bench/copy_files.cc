@@ -1,17 +1,22 @@
 // The kernel-copy limit: for every ".sfx" entry of the listing in the current folder,
-// creates the output and fills it from the archive with copy_file_range (one call per
-// entry unless the kernel copies less), and nothing else: no checks, no report lines.
-// Usage: copy_files (in the inputs' folder; Linux).
+// fills a new file from the archive with copy_file_range (one call per entry unless the
+// kernel copies less), and nothing else: no checks, no report lines. The file is unnamed
+// (O_TMPFILE) and linked to its name when complete, as sfx-extract does, or with `plain`
+// created under its name with O_CREAT | O_TRUNC and filled there.
+// Usage: copy_files [plain] (in the inputs' folder; Linux).
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "bench/link_unnamed.h"
 #include "extractor/entry_names.h"
 #include "listing/listing_reader.h"
 
-int main() {
+int main(int argc, char** argv) {
+  const bool plain = argc == 2 && std::strcmp(argv[1], "plain") == 0;
   const int archive = open("Filelist.000", O_RDONLY);
   sfx::ListingReader reader;
   if (archive < 0 || !reader.open("Filelist.txt")) {
@@ -22,7 +27,8 @@ int main() {
   while (reader.next_record(record) == sfx::RecordStatus::complete) {
     if (!sfx::is_selected(record.path)) continue;
     const std::string name(sfx::output_name_of(record.path));
-    const int output = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int output = plain ? open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666)
+                             : open(".", O_WRONLY | O_TMPFILE, 0666);
     off_t offset = record.loc;
     for (std::int64_t left = record.len; output >= 0 && left > 0;) {
       const ssize_t copied =
@@ -30,7 +36,8 @@ int main() {
       if (copied <= 0) break;
       left -= copied;
     }
-    if (output < 0 || close(output) != 0) {
+    const bool named = plain || (output >= 0 && link_unnamed(output, name.c_str()));
+    if (output < 0 || !named || close(output) != 0) {
       std::perror(name.c_str());
       return 1;
     }

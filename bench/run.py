@@ -46,7 +46,8 @@ class Command:
         self.seconds, self.peak_kib, self.cpu_seconds = [], [], []
 
 
-def run_workload(name, commands, inputs, runs, warmup, work):
+def run_workload(name, commands, inputs, runs, warmup, work, prepare=None):
+    """prepare, when given, is run (untimed, then synced) in each fresh folder first."""
     runs_folder = work / f"{name}-runs"
     runs_folder.mkdir()
     os.sync()
@@ -56,6 +57,9 @@ def run_workload(name, commands, inputs, runs, warmup, work):
             folder.mkdir()
             for input_name in ("Filelist.000", "Filelist.txt"):
                 (folder / input_name).symlink_to(inputs / input_name)
+            if prepare:
+                subprocess.run(prepare, cwd=folder, check=True)
+                os.sync()
             with open(folder / "report.out", "wb") as report:
                 seconds, peak, status, cpu = spawn_timed(command.argv, folder, report)
             if status not in (0, 2):
@@ -90,7 +94,8 @@ def main():
     parser.add_argument("--build", default=str(HERE.parent / "build" / "release"))
     parser.add_argument("--work", default=None)
     parser.add_argument("workloads", nargs="*",
-                        default=["large", "many", "listing", "hostile-line", "hostile-path"])
+                        default=["large", "many", "replace", "listing", "hostile-line",
+                                 "hostile-path"])
     args = parser.parse_args()
     build = Path(args.build).resolve()
     tool = str(build / "sfx-extract")
@@ -102,32 +107,43 @@ def main():
         for name in args.workloads:
             inputs = work / name
             inputs.mkdir()
-            summary = subprocess.run([generator, name, str(inputs), "1"], check=True,
+            # replace: the many workload again, over a complete extraction of it.
+            kind = "many" if name == "replace" else name
+            summary = subprocess.run([generator, kind, str(inputs), "1"], check=True,
                                      capture_output=True, text=True).stdout.strip()
             print(f"{name}: {summary}", flush=True)
             listing_mb = (inputs / "Filelist.txt").stat().st_size / 1e6
             sfx = Command("sfx-extract", [tool])
+            create_files = str(build / "bench" / "create_files")
+            copy_files = str(build / "bench" / "copy_files")
+            prepare = None
             if name == "large":
-                commands = [sfx, Command("copy files", [str(build / "bench" / "copy_files")]),
+                commands = [sfx, Command("copy files", [copy_files]),
+                            Command("copy, plain", [copy_files, "plain"]),
                             Command("sfx, stream only", [str(build / "bench" / "extract_with"), "stream"]),
-                            Command("create files", [str(build / "bench" / "create_files"), "2000", "479500"]),
+                            Command("create files", [create_files, "2000", "479500", "unnamed"]),
                             Command("cp archive", ["cp", "Filelist.000", "copy.000"]),
                             Command("cat archive", ["cat", "Filelist.000"]),
                             Command("python", [python, str(HERE / "extract.py")]),
                             Command("awk+dd", ["sh", str(HERE / "extract-awk-dd.sh")])]
             elif name == "many":
                 subset = 2000
-                commands = [sfx, Command("create files", [str(build / "bench" / "create_files"), "100000", "1024"]),
-                            Command("copy files", [str(build / "bench" / "copy_files")]),
+                commands = [sfx, Command("create files", [create_files, "100000", "1024", "unnamed"]),
+                            Command("create, plain", [create_files, "100000", "1024", "plain"]),
+                            Command("copy files", [copy_files]),
                             Command("python", [python, str(HERE / "extract.py")]),
                             Command("awk+dd (scaled)", ["sh", str(HERE / "extract-awk-dd.sh"), str(subset)],
                                     scale=100000 / subset)]
+            elif name == "replace":
+                prepare = [create_files, "100000", "1024", "plain"]
+                commands = [sfx, Command("replace files", [create_files, "100000", "1024", "replace"]),
+                            Command("empty+write, plain", [create_files, "100000", "1024", "plain"])]
             elif name == "listing":
                 commands = [sfx, Command("awk", ["awk", "NR > 1 && $1 ~ /\\.sfx$/", "Filelist.txt"])]
             else:
                 commands = [sfx]
             runs = args.runs if name != "hostile-line" else max(3, args.runs // 2)
-            run_workload(name, commands, inputs, runs, args.warmup, work)
+            run_workload(name, commands, inputs, runs, args.warmup, work, prepare)
             for command in commands:
                 median = statistics.median(command.seconds)
                 row = {"workload": name, "command": command.label, "median": median,
@@ -142,9 +158,9 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     print()
-    print(f"{'workload':<13} {'command':<17} {'median s':>9} {'min s':>7} {'sfx/this':>9} {'listing MB/s':>13} {'peak MiB':>9}")
+    print(f"{'workload':<13} {'command':<19} {'median s':>9} {'min s':>7} {'sfx/this':>9} {'listing MB/s':>13} {'peak MiB':>9}")
     for row in rows:
-        print(f"{row['workload']:<13} {row['command']:<17} {row['median']:>9.3f} {row['min']:>7.3f} {row['ratio']:>9.2f} "
+        print(f"{row['workload']:<13} {row['command']:<19} {row['median']:>9.3f} {row['min']:>7.3f} {row['ratio']:>9.2f} "
               f"{row['mbps']:>13.0f} {row['peak']:>9.1f}")
 
 

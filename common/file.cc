@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -35,32 +36,108 @@ std::FILE* File::release() {
   return stream;
 }
 
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+Descriptor::~Descriptor() { close(); }
+
+bool Descriptor::close() {
+  if (fd_ < 0) return false;
+#ifdef _WIN32
+  return _close(release()) == 0;
+#else
+  return ::close(release()) == 0;
+#endif
+}
+
+int Descriptor::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+std::size_t write_fully(int fd, const char* data, std::size_t size) {
+  std::size_t written = 0;
+  while (written < size) {
+#ifdef _WIN32
+    const int wrote = _write(fd, data + written, static_cast<unsigned>(size - written));
+#else
+    const ssize_t wrote = ::write(fd, data + written, size - written);
+    if (wrote < 0 && errno == EINTR) continue;
+#endif
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      break;
+    }
+    written += static_cast<std::size_t>(wrote);
+  }
+  return written;
+}
+
+#ifdef _WIN32
+
 File open_regular_for_reading(const std::string& path) {
   File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return file;
   struct stat status;
-  if (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (file && (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode))) {
     file.close();
-    errno = EISDIR;
-    return File();
   }
   return file;
 }
 
+#else
+
+File open_regular_for_reading(const std::string& path) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait forever, before the
+  // check could refuse it. Reads of a regular file never block, so it is cleared after.
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status;
+  if (!fd || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return File();
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return File();
+  File file(fdopen(fd.get(), "rb"));
+  if (file) fd.release();
+  return file;
+}
+
+#endif
+
+#ifdef _WIN32
+
+FileIdentity identity_of_information(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
+}
+
+FileIdentity identity_of(std::FILE* stream) {
+  BY_HANDLE_FILE_INFORMATION info;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(handle, &info)) {
+    return {};
+  }
+  return identity_of_information(info);
+}
+
+#else
+
 FileIdentity identity_of(std::FILE* stream) {
   FileIdentity identity;
-#ifndef _WIN32
   struct stat status;
   if (stream != nullptr && fstat(fileno(stream), &status) == 0) {
     identity.device = static_cast<std::uint64_t>(status.st_dev);
     identity.inode = static_cast<std::uint64_t>(status.st_ino);
     identity.known = true;
   }
-#else
-  (void)stream;
-#endif
   return identity;
 }
+
+#endif
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) {
   return a.known && b.known && a.device == b.device && a.inode == b.inode;

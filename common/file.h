@@ -6,6 +6,10 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+struct _BY_HANDLE_FILE_INFORMATION;
+#endif
+
 namespace sfx {
 
 // A stream that is closed when its owner goes away; close() reports whether closing worked.
@@ -30,6 +34,33 @@ class File {
   std::FILE* stream_ = nullptr;
 };
 
+// A file descriptor that is closed when its owner goes away; close() reports whether
+// closing worked.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor();
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Closes the descriptor; false when it was not open or closing failed (errno tells why).
+  bool close();
+  // Gives up ownership without closing.
+  int release();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes `size` bytes to `fd`, going on after short writes; returns how many were written,
+// fewer than `size` only when a write failed (errno tells why).
+std::size_t write_fully(int fd, const char* data, std::size_t size);
+
 // Which file a stream refers to, for telling whether two names lead to the same file.
 struct FileIdentity {
   std::uint64_t device = 0;
@@ -38,13 +69,17 @@ struct FileIdentity {
 };
 
 // Opens an existing regular file for binary reading; an empty File when it is missing,
-// unreadable or not a regular file (a folder, a device, a pipe).
+// unreadable or not a regular file (a folder, a device, a FIFO: never waited for).
 File open_regular_for_reading(const std::string& path);
 
-// The identity of the file behind an open stream; `known` is false where the platform
-// cannot tell (Windows).
+// The identity of the file behind an open stream (device and inode; on Windows volume
+// serial number and file index); `known` is false when it cannot be had.
 FileIdentity identity_of(std::FILE* stream);
 bool same_file(const FileIdentity& a, const FileIdentity& b);
+#ifdef _WIN32
+// The identity in what GetFileInformationByHandle gives.
+FileIdentity identity_of_information(const ::_BY_HANDLE_FILE_INFORMATION& info);
+#endif
 
 // Positions a stream at an absolute 64-bit byte offset; false when that fails.
 bool seek_absolute(std::FILE* stream, std::int64_t offset);

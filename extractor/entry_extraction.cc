@@ -29,7 +29,7 @@ std::string bytes_of(std::int64_t copied, std::int32_t expected) {
 // reading, seeking or writing failed.
 std::optional<std::string> copy_through_stream(ArchiveStream& archive, std::int64_t start,
                                                std::int32_t len, std::int64_t& copied,
-                                               std::FILE* output) {
+                                               int output) {
   const std::int64_t copied_before = copied;
   const bool at_start = archive.position == start;
   archive.position.reset();  // known again only once the copy succeeds
@@ -47,7 +47,7 @@ std::optional<std::string> copy_through_stream(ArchiveStream& archive, std::int6
     errno = 0;
     const std::size_t got = std::fread(buffer, 1, wanted, archive.stream);
     const int read_errno = errno;
-    const std::size_t written = got > 0 ? std::fwrite(buffer, 1, got, output) : 0;
+    const std::size_t written = got > 0 ? write_fully(output, buffer, got) : 0;
     copied += static_cast<std::int64_t>(written);
     if (written < got) {
       return "write failed after " + bytes_of(copied, len) + ": " + os_error(errno);
@@ -67,7 +67,7 @@ std::optional<std::string> copy_through_stream(ArchiveStream& archive, std::int6
 // Copies the record's bytes into `output`: inside the kernel where it can, the rest
 // through the stream. Returns why it could not copy them all.
 std::optional<std::string> copy_entry(ArchiveStream& archive, const ListingRecord& record,
-                                      std::FILE* output) {
+                                      int output) {
   if (record.len <= 0) return std::nullopt;
   if (record.loc > kHighestLocation) {
     return "location 0x" + hex(record.loc) + " is beyond 0x7fffffff";
@@ -95,17 +95,24 @@ bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
   const std::string shown_name = printable(output_name);
   std::string why;
   std::optional<PendingOutput> output = begin_output(folder, output_name, why);
-  if (!output) {
+  InstallResult result = InstallResult::failed;
+  if (output) {
+    const std::optional<std::string> failure = copy_entry(archive, record, output->descriptor());
+    if (failure) {
+      why = *failure;
+    } else {
+      result = output->install(why);
+    }
+  }
+  if (result == InstallResult::refused) {
     diagnostics.report(shown_name, why);
     return false;
   }
-  std::optional<std::string> failure = copy_entry(archive, record, output->stream());
-  if (!failure && !output->install(why)) failure = why;
-  if (failure) {
+  if (result == InstallResult::failed) {
     // Nothing was installed: say what the name holds.
-    diagnostics.report(shown_name, *failure + (output->replaces()
-                                                   ? "; " + shown_name + " left as it was"
-                                                   : "; not written"));
+    const bool taken = name_taken(folder, output_name);
+    diagnostics.report(shown_name, why + (taken ? "; " + shown_name + " left as it was"
+                                                : "; not written"));
     return false;
   }
   if (!output->close(why)) {

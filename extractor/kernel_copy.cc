@@ -11,10 +11,9 @@ namespace sfx {
 
 #ifdef __linux__
 
-KernelCopyResult copy_in_kernel(std::FILE* archive, std::int64_t from, std::FILE* output,
+KernelCopyResult copy_in_kernel(std::FILE* archive, std::int64_t from, int out,
                                 std::int64_t len) {
   const int in = fileno(archive);
-  const int out = fileno(output);
   KernelCopyResult result;
   // One call per gigabyte at most: a single call may copy less than asked anyway.
   constexpr std::int64_t kMaxCall = std::int64_t{1} << 30;
@@ -52,7 +51,7 @@ KernelCopyResult copy_in_kernel(std::FILE* archive, std::int64_t from, std::FILE
 
 #else
 
-KernelCopyResult copy_in_kernel(std::FILE*, std::int64_t, std::FILE*, std::int64_t) {
+KernelCopyResult copy_in_kernel(std::FILE*, std::int64_t, int, std::int64_t) {
   return {0, KernelCopyStop::unsupported};
 }
 

@@ -21,11 +21,10 @@ struct KernelCopyResult {
   KernelCopyStop stop = KernelCopyStop::done;
 };
 
-// Copies `len` bytes from offset `from` of `archive` to the write position of `output`,
-// through their descriptors: neither stream's buffer nor the archive's file position is
-// used or moved, and the output's file position ends behind the bytes copied. `output`
-// must be unbuffered with nothing pending.
-KernelCopyResult copy_in_kernel(std::FILE* archive, std::int64_t from, std::FILE* output,
+// Copies `len` bytes from offset `from` of `archive` to the write position of the
+// descriptor `output`: neither the stream's buffer nor the archive's file position is used
+// or moved, and the output's file position ends behind the bytes copied.
+KernelCopyResult copy_in_kernel(std::FILE* archive, std::int64_t from, int output,
                                 std::int64_t len);
 
 }  // namespace sfx

@@ -21,7 +21,6 @@ namespace {
 const char kSymbolicLink[] = "cannot create: it is a symbolic link";
 const char kHardLinks[] = "cannot create: it has other names (hard links)";
 const char kNotRegular[] = "cannot create: not a regular file";
-const char kInput[] = "cannot create: it is one of the input files";
 // Tries of temporary names, which only a hostile folder makes collide.
 constexpr int kTemporaryNameTries = 100;
 
@@ -31,6 +30,21 @@ struct Existing {
   unsigned mode = 0;    // its permission bits (POSIX), kept by the file that replaces it
   std::string refusal;  // why it must not be replaced; empty when it may
 };
+
+// Why a regular file that is `identity` must not be replaced; empty when it may.
+std::string refusal_of(const OutputFolder& folder, const FileIdentity& identity,
+                       std::uint64_t names) {
+  // The inputs and the standard streams first: that says more, and holds where every file
+  // has one name.
+  if (same_file(identity, folder.archive) || same_file(identity, folder.listing)) {
+    return "cannot create: it is one of the input files";
+  }
+  if (same_file(identity, folder.standard_output)) return "cannot create: it receives standard output";
+  if (same_file(identity, folder.standard_error)) return "cannot create: it receives standard error";
+  // Replacing it would leave its other names holding the old bytes.
+  if (names > 1) return kHardLinks;
+  return "";
+}
 
 unsigned long process_id() {
 #ifdef _WIN32
@@ -50,7 +64,7 @@ std::string temporary_path(const OutputFolder& folder) {
 
 #ifdef _WIN32
 
-Existing look_at(const OutputFolder& /*folder*/, const std::string& path) {
+Existing look_at(const OutputFolder& folder, const std::string& path) {
   Existing existing;
   // The reparse point itself is opened, never what it points to; BACKUP_SEMANTICS lets a
   // folder or junction be opened so that it can be refused like any other.
@@ -71,8 +85,8 @@ Existing look_at(const OutputFolder& /*folder*/, const std::string& path) {
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
              GetFileType(handle) != FILE_TYPE_DISK) {
     existing.refusal = kNotRegular;
-  } else if (info.nNumberOfLinks > 1) {
-    existing.refusal = kHardLinks;
+  } else {
+    existing.refusal = refusal_of(folder, identity_of_information(info), info.nNumberOfLinks);
   }
   CloseHandle(handle);
   return existing;
@@ -86,10 +100,6 @@ bool mark_for_deletion(HANDLE handle, bool marked) {
                                     sizeof disposition) != 0;
 }
 
-HANDLE handle_of(std::FILE* stream) {
-  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-}
-
 #else
 
 Existing look_at(const OutputFolder& folder, const std::string& path) {
@@ -101,17 +111,14 @@ Existing look_at(const OutputFolder& folder, const std::string& path) {
   }
   existing.exists = true;
   existing.mode = status.st_mode & 07777;
-  const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
-                              static_cast<std::uint64_t>(status.st_ino), true};
   if (S_ISLNK(status.st_mode)) {
     existing.refusal = kSymbolicLink;
   } else if (!S_ISREG(status.st_mode)) {
     existing.refusal = kNotRegular;
-  } else if (same_file(identity, folder.archive) || same_file(identity, folder.listing)) {
-    // Ahead of the next rule: it says more, and holds where every file has one name.
-    existing.refusal = kInput;
-  } else if (status.st_nlink > 1) {
-    existing.refusal = kHardLinks;
+  } else {
+    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino), true};
+    existing.refusal = refusal_of(folder, identity, status.st_nlink);
   }
   return existing;
 }
@@ -175,22 +182,18 @@ int open_unfinished(OutputFolder& folder, std::string& temporary) {
 
 }  // namespace
 
-PendingOutput::PendingOutput(OutputFolder& folder, std::string final_path, File file,
-                             std::string temporary, bool replaces, unsigned mode)
+PendingOutput::PendingOutput(OutputFolder& folder, std::string final_path, Descriptor file,
+                             std::string temporary)
     : folder_(&folder),
       final_path_(std::move(final_path)),
       file_(std::move(file)),
-      temporary_(std::move(temporary)),
-      replaces_(replaces),
-      mode_(mode) {}
+      temporary_(std::move(temporary)) {}
 
 PendingOutput::PendingOutput(PendingOutput&& other) noexcept
     : folder_(other.folder_),
       final_path_(std::move(other.final_path_)),
       file_(std::move(other.file_)),
-      temporary_(std::move(other.temporary_)),
-      replaces_(other.replaces_),
-      mode_(other.mode_) {
+      temporary_(std::move(other.temporary_)) {
   other.temporary_.clear();
 }
 
@@ -207,18 +210,23 @@ void PendingOutput::discard() {
   temporary_.clear();
 }
 
+bool name_taken(const OutputFolder& folder, const std::string& name) {
+  return look_at(folder, path_in(folder.path, name)).exists;
+}
+
+bool PendingOutput::close(std::string& why) {
+  if (!file_ || file_.close()) return true;
+  why = "close failed: " + os_error(errno);
+  return false;
+}
+
 #ifdef _WIN32
 
 std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
                                           std::string& why) {
-  const std::string path = path_in(folder.path, name);
-  const Existing existing = look_at(folder, path);
-  if (!existing.refusal.empty()) {
-    why = existing.refusal;
-    return std::nullopt;
-  }
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
     std::string temporary = temporary_path(folder);
+    // The reparse point flag: a link planted under the temporary name is never followed.
     const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE | DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -234,88 +242,63 @@ std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::strin
     const DWORD mark_error = GetLastError();
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (fd < 0) CloseHandle(handle);
-    std::FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
-    if (stream == nullptr && fd >= 0) _close(fd);
-    PendingOutput output(folder, path, File(stream), std::move(temporary), existing.exists,
-                       existing.mode);
+    PendingOutput output(folder, path_in(folder.path, name), Descriptor(fd), std::move(temporary));
     if (!marked) {
       why = "cannot create: " + windows_error(mark_error);
       return std::nullopt;
     }
-    if (stream == nullptr) {
+    if (fd < 0) {
       why = "cannot create: " + os_error(errno);
       return std::nullopt;
     }
-    std::setvbuf(stream, nullptr, _IONBF, 0);
     return output;
   }
   why = "cannot create: no free temporary name";
   return std::nullopt;
 }
 
-bool PendingOutput::install(std::string& why) {
-  const HANDLE handle = handle_of(file_.get());
+InstallResult PendingOutput::install(std::string& why) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file_.get()));
   // Unmarked first: a file marked for deletion cannot be renamed. A run killed between the
-  // two steps leaves the temporary file, never a partial output.
+  // two steps leaves the finished file under its temporary name, never a partial output.
   if (!mark_for_deletion(handle, false)) {
     why = "cannot create: " + windows_error(GetLastError());
-    return false;
+    return InstallResult::failed;
   }
-  const auto fail = [&](const char* what, DWORD error) {
-    why = what + windows_error(error);
-    mark_for_deletion(handle, true);
-    return false;
-  };
-  if (!replaces_) {
-    if (MoveFileExA(temporary_.c_str(), final_path_.c_str(), 0)) {
-      temporary_.clear();
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-      return fail("cannot create: ", error);
-    }
+  if (MoveFileExA(temporary_.c_str(), final_path_.c_str(), 0)) {
+    temporary_.clear();
+    return InstallResult::installed;
   }
-  const Existing existing = look_at(*folder_, final_path_);
-  replaces_ = existing.exists;
-  if (!existing.refusal.empty()) {
+  DWORD error = GetLastError();
+  InstallResult result = InstallResult::failed;
+  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+    why = "cannot create: " + windows_error(error);
+  } else if (const Existing existing = look_at(*folder_, final_path_); !existing.refusal.empty()) {
     why = existing.refusal;
-    mark_for_deletion(handle, true);
-    return false;
+    result = InstallResult::refused;
+  } else if (MoveFileExA(temporary_.c_str(), final_path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    temporary_.clear();
+    return InstallResult::installed;
+  } else {
+    why = "cannot replace: " + windows_error(GetLastError());
   }
-  if (!MoveFileExA(temporary_.c_str(), final_path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    return fail(replaces_ ? "cannot replace: " : "cannot create: ", GetLastError());
-  }
-  temporary_.clear();
-  return true;
+  mark_for_deletion(handle, true);
+  return result;
 }
 
 #else
 
 std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
                                           std::string& why) {
-  const std::string path = path_in(folder.path, name);
-  const Existing existing = look_at(folder, path);
-  if (!existing.refusal.empty()) {
-    why = existing.refusal;
-    return std::nullopt;
-  }
   std::string temporary;
   const int fd = open_unfinished(folder, temporary);
   if (fd < 0) {
     why = "cannot create: " + os_error(errno);
     return std::nullopt;
   }
-  std::FILE* stream = fdopen(fd, "wb");
-  if (stream == nullptr) {
-    why = "cannot create: " + os_error(errno);
-    ::close(fd);
-    if (!temporary.empty()) unlink(temporary.c_str());
-    return std::nullopt;
-  }
-  std::setvbuf(stream, nullptr, _IONBF, 0);
-  return PendingOutput(folder, path, File(stream), std::move(temporary), existing.exists,
-                       existing.mode);
+  struct stat status;
+  if (!folder.new_file_mode && fstat(fd, &status) == 0) folder.new_file_mode = status.st_mode & 07777;
+  return PendingOutput(folder, path_in(folder.path, name), Descriptor(fd), std::move(temporary));
 }
 
 bool PendingOutput::link_to(const std::string& path) {
@@ -323,7 +306,7 @@ bool PendingOutput::link_to(const std::string& path) {
     return linkat(AT_FDCWD, temporary_.c_str(), AT_FDCWD, path.c_str(), 0) == 0;
   }
 #ifdef O_TMPFILE
-  const int fd = fileno(file_.get());
+  const int fd = file_.get();
   if (!folder_->empty_path_refused) {
     if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
     // Refused without the capability to name any open file; /proc names it instead.
@@ -337,71 +320,67 @@ bool PendingOutput::link_to(const std::string& path) {
 #endif
 }
 
-void PendingOutput::keep_mode() {
-  // Only the bits; a file system that cannot take them still gets the entry's bytes.
-  if (replaces_) fchmod(fileno(file_.get()), mode_);
-}
-
-bool PendingOutput::install(std::string& why) {
+InstallResult PendingOutput::install(std::string& why) {
   const bool named = !temporary_.empty();
-  // Closing is where a network file system reports a failed write, so a file that has a
-  // name already is closed before it takes the output's.
-  if (named) keep_mode();
-  if (named && !file_.close()) {
-    why = "write failed at close: " + os_error(errno);
-    return false;
-  }
-  if (!replaces_) {
-    // Neither way replaces: a name that appeared meanwhile is looked at below, and so is
-    // every name on a file system that cannot rename without replacing.
-    if (named ? rename_without_replacing(temporary_, final_path_) : link_to(final_path_)) {
-      temporary_.clear();
-      return true;
-    }
-    if (errno != EEXIST && !(named && errno == EINVAL)) {
+  // An unnamed file is linked to a new name in one step; a link never replaces, so a name
+  // that exists is looked at first.
+  if (!named) {
+    if (link_to(final_path_)) return InstallResult::installed;
+    if (errno != EEXIST) {
       why = "cannot create: " + os_error(errno);
-      return false;
+      return InstallResult::failed;
     }
   }
   const Existing existing = look_at(*folder_, final_path_);
-  replaces_ = existing.exists;
-  mode_ = existing.mode;
   if (!existing.refusal.empty()) {
     why = existing.refusal;
-    return false;
+    return InstallResult::refused;
   }
-  if (!named) {
-    keep_mode();
-    // Linux has no way to link a file over an existing name: it gets a temporary name of
-    // its own, which the rename then moves over the output's.
+  // Only the bits; a file system that cannot take them still gets the entry's bytes.
+  if (existing.exists && existing.mode != folder_->new_file_mode) fchmod(file_.get(), existing.mode);
+  if (named) {
+    // Closing is where a network file system reports a failed write: a named file is
+    // closed before it takes the output's name.
+    if (!file_.close()) {
+      why = "write failed at close: " + os_error(errno);
+      return InstallResult::failed;
+    }
+    if (!existing.exists) {
+      if (rename_without_replacing(temporary_, final_path_)) {
+        temporary_.clear();
+        return InstallResult::installed;
+      }
+      // The name was free a moment ago; only a file system that cannot tell goes on.
+      if (errno != EINVAL) {
+        why = "cannot create: " + os_error(errno);
+        return InstallResult::failed;
+      }
+    }
+  } else {
+    // Linux cannot link a file over an existing name: it gets a temporary name of its own
+    // first, which the rename then moves over the output's.
     for (int attempt = 0; temporary_.empty() && attempt < kTemporaryNameTries; ++attempt) {
       std::string temporary = temporary_path(*folder_);
       if (link_to(temporary)) {
         temporary_ = std::move(temporary);
       } else if (errno != EEXIST) {
         why = "cannot replace: " + os_error(errno);
-        return false;
+        return InstallResult::failed;
       }
     }
     if (temporary_.empty()) {
       why = "cannot replace: no free temporary name";
-      return false;
+      return InstallResult::failed;
     }
   }
   if (rename(temporary_.c_str(), final_path_.c_str()) != 0) {
-    why = (replaces_ ? "cannot replace: " : "cannot create: ") + os_error(errno);
-    return false;
+    why = "cannot replace: " + os_error(errno);
+    return InstallResult::failed;
   }
   temporary_.clear();
-  return true;
+  return InstallResult::installed;
 }
 
 #endif
-
-bool PendingOutput::close(std::string& why) {
-  if (!file_ || file_.close()) return true;
-  why = "close failed: " + os_error(errno);
-  return false;
-}
 
 }  // namespace sfx

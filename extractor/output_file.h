@@ -16,6 +16,8 @@ struct OutputFolder {
   std::string path;        // "" for the current folder
   FileIdentity archive;    // the inputs, which an output name may reach through a link
   FileIdentity listing;
+  FileIdentity standard_output;  // files the report lines and diagnostics go to
+  FileIdentity standard_error;
 
   enum class Naming {
     unknown,         // no output made yet
@@ -24,6 +26,13 @@ struct OutputFolder {
   };
   Naming naming = Naming::unknown;
   bool empty_path_refused = false;  // linkat(AT_EMPTY_PATH) refused: name through /proc
+  std::optional<unsigned> new_file_mode;  // the permission bits new files get here (POSIX)
+};
+
+enum class InstallResult {
+  installed,  // the name holds the finished file
+  refused,    // the name holds something that must not be replaced (see install())
+  failed,     // naming failed; the name holds what it held
 };
 
 // An output being written. Unless install() succeeds, the file is discarded when this goes
@@ -36,13 +45,15 @@ class PendingOutput {
   PendingOutput(const PendingOutput&) = delete;
   ~PendingOutput();
 
-  // Where the entry's bytes go: unbuffered, binary, empty at first.
-  std::FILE* stream() const { return file_.get(); }
-  // Whether the output's name held a file when it was last looked at.
-  bool replaces() const { return replaces_; }
-  // Gives the finished file its name, replacing what the name holds. False with `why` when
-  // the name is refused (see begin_output) or naming fails; the name is then left as it was.
-  bool install(std::string& why);
+  // The descriptor the entry's bytes are written to: binary, empty at first.
+  int descriptor() const { return file_.get(); }
+  // Gives the finished file its name, replacing a regular file of that name (whose
+  // permission bits it takes). Refused, and never followed or replaced: a symbolic link
+  // (dangling or not; on Windows any reparse point), a file with other names (hard
+  // links), one of the inputs, anything that is not a regular file. The name is looked at
+  // without following links just before the rename, and a rename replaces a name, never
+  // writes through it. Sets `why` unless installed.
+  InstallResult install(std::string& why);
   // Closes the file after install(); false with `why` when closing reports an error (the
   // name then holds what was written).
   bool close(std::string& why);
@@ -50,27 +61,25 @@ class PendingOutput {
  private:
   friend std::optional<PendingOutput> begin_output(OutputFolder& folder,
                                                    const std::string& name, std::string& why);
-  PendingOutput(OutputFolder& folder, std::string final_path, File file, std::string temporary,
-                bool replaces, unsigned mode);
+  PendingOutput(OutputFolder& folder, std::string final_path, Descriptor file,
+                std::string temporary);
   bool link_to(const std::string& path);
-  void keep_mode();
   void discard();
 
   OutputFolder* folder_;
   std::string final_path_;
-  File file_;
+  Descriptor file_;
   std::string temporary_;  // the file's temporary name; empty while it has none
-  bool replaces_;
-  unsigned mode_;  // the replaced file's permission bits (POSIX)
 };
 
-// Starts the output `name` in `folder`. Returns nullopt with `why` when the name is refused
-// or the file cannot be made. Refused, and never followed or replaced: a symbolic link
-// (dangling or not; on Windows any reparse point), a file with other names (hard links),
-// one of the inputs, anything that is not a regular file. Names are looked at without
-// following links, here and again before a replacing rename; a rename replaces a name and
-// never writes through it.
+// Starts the output `name` in `folder`: a new empty file, unnamed where the system allows,
+// else under a temporary name of the tool's own. Returns nullopt with `why` when it cannot
+// be made.
 std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
                                           std::string& why);
+
+// Whether `name` in `folder` holds anything now (a file, a link, a folder), looked at
+// without following a link.
+bool name_taken(const OutputFolder& folder, const std::string& name);
 
 }  // namespace sfx
