@@ -1,5 +1,6 @@
 #include "common/diagnostics.h"
 
+#include <cerrno>
 #include <cstring>
 
 #ifdef _WIN32
@@ -10,10 +11,17 @@ namespace sfx {
 
 void Diagnostics::report(std::string_view what, std::string_view why) {
   any_ = true;
+  if (!output_failed_ && std::fflush(out_) != 0) report_output_failure(errno);
   std::string line = "sfx-extract: ";
   line.append(what).append(": ").append(why).push_back('\n');
   std::fwrite(line.data(), 1, line.size(), err_);
   std::fflush(err_);
+}
+
+void Diagnostics::report_output_failure(int error) {
+  if (output_failed_) return;
+  output_failed_ = true;
+  report("standard output", os_error(error != 0 ? error : EIO));
 }
 
 std::string os_error(int error_number) { return std::strerror(error_number); }

@@ -9,15 +9,22 @@ namespace sfx {
 
 class Diagnostics {
  public:
-  explicit Diagnostics(std::FILE* err) : err_(err) {}
+  // Diagnostics go to `err`. `out`, the stream of report lines, is flushed before each
+  // one, so that in one file every diagnostic follows the report lines printed before it;
+  // a run without problems pays nothing for that.
+  Diagnostics(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
   // Prints "sfx-extract: <what>: <why>" and marks the run as having problems.
   void report(std::string_view what, std::string_view why);
+  // Reports once that standard output cannot be written (OS error `error`).
+  void report_output_failure(int error);
   bool any() const { return any_; }
 
  private:
+  std::FILE* out_;
   std::FILE* err_;
   bool any_ = false;
+  bool output_failed_ = false;
 };
 
 // Text for an OS error number.

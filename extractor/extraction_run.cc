@@ -18,33 +18,6 @@ const char kListingName[] = "Filelist.txt";
 // Small entries are read many to a system call; larger reads bypass the buffer.
 constexpr std::size_t kArchiveBufferSize = 64 * 1024;
 
-// Standard output, checked after every write; a failure is reported once.
-class ReportStream {
- public:
-  ReportStream(std::FILE* out, Diagnostics& diagnostics)
-      : out_(out), diagnostics_(diagnostics) {}
-
-  void write(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), out_);
-    check();
-  }
-  void finish() {
-    std::fflush(out_);
-    check();
-  }
-
- private:
-  void check() {
-    if (failed_ || !std::ferror(out_)) return;
-    failed_ = true;
-    diagnostics_.report("standard output", os_error(errno != 0 ? errno : EIO));
-  }
-
-  std::FILE* out_;
-  Diagnostics& diagnostics_;
-  bool failed_ = false;
-};
-
 std::string listing_line(std::uint64_t line) {
   return std::string(kListingName) + " line " + std::to_string(line);
 }
@@ -77,9 +50,13 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   ListingReader reader;
   if (!reader.open(path_in(folder, kListingName))) return kExitCannotOpen;
 
-  Diagnostics diagnostics(err);
-  ReportStream report(out, diagnostics);
-  OutputFolder output_folder{folder, identity_of(archive.get()), reader.identity()};
+  Diagnostics diagnostics(out, err);
+  OutputFolder output_folder;
+  output_folder.path = folder;
+  output_folder.archive = identity_of(archive.get());
+  output_folder.listing = reader.identity();
+  output_folder.standard_output = identity_of(out);
+  output_folder.standard_error = identity_of(err);
   if (!options.unnamed_outputs) output_folder.naming = OutputFolder::Naming::temporary_name;
 
   ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};
@@ -97,7 +74,10 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
       continue;
     }
     const std::string output_name(output_name_of(record.path));
-    report.write(report_line(output_name, record.len, record.loc));
+    const std::string line = report_line(output_name, record.len, record.loc);
+    if (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::ferror(out)) {
+      diagnostics.report_output_failure(errno);
+    }
     if (!is_plain_file_name(output_name)) {
       diagnostics.report(printable(output_name), "not a plain file name; entry not extracted");
       continue;
@@ -106,7 +86,7 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   }
 
   if (!archive.close()) diagnostics.report(kArchiveName, "close failed: " + os_error(errno));
-  report.finish();
+  if (std::fflush(out) != 0 || std::ferror(out)) diagnostics.report_output_failure(errno);
   if (!reader.close()) {
     diagnostics.report(kListingName, "close failed: " + os_error(errno));
     return kExitCloseFailed;
