@@ -269,11 +269,14 @@ InstallResult PendingOutput::install(std::string& why) {
     temporary_.clear();
     return InstallResult::installed;
   }
-  DWORD error = GetLastError();
+  // Whatever the error, a name that holds something is looked at: a folder or a junction
+  // there may give "access denied" rather than "exists".
+  const DWORD error = GetLastError();
+  const Existing existing = look_at(*folder_, final_path_);
   InstallResult result = InstallResult::failed;
-  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+  if (!existing.exists) {
     why = "cannot create: " + windows_error(error);
-  } else if (const Existing existing = look_at(*folder_, final_path_); !existing.refusal.empty()) {
+  } else if (!existing.refusal.empty()) {
     why = existing.refusal;
     result = InstallResult::refused;
   } else if (MoveFileExA(temporary_.c_str(), final_path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {

@@ -2,9 +2,14 @@
 // process's own standard streams and limits.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "tests/test_support.h"
 
@@ -120,7 +125,107 @@ TEST_F(Binary, KilledRunLeavesEveryNameCompleteOrAsItWas) {
   EXPECT_LE(strays, 1);
 }
 
+// Wherever the standard streams go, the same entries are extracted: to a reader that has
+// gone (| head), both into one file (each diagnostic after its own report line), or into a
+// file that is also an output name, which is then refused and receives what it was sent.
+TEST_F(Binary, StandardStreamsWhereverTheyGo) {
+  const std::string archive = test::test_bytes(1000, 17);
+  write_inputs(archive, listing_line("a\\boom.sfx", "4", "0") + "\n" +
+                            listing_line("short.sfx", "100", "3e0") + "\n" +
+                            listing_line("click.sfx", "5", "10") + "\n");
+  const std::string end = kLineEnd;
+  const std::string boom_line = "boom.sfx len: 4 loc: 0" + end;
+  const std::string short_line = "short.sfx len: 100 loc: 3e0" + end;
+  const std::string click_line = "click.sfx len: 5 loc: 10" + end;
+  const std::string report = boom_line + short_line + click_line;
+  const std::string short_said =
+      "sfx-extract: short.sfx: archive ends after 8 of 100 bytes; short.sfx left as it was" + end;
+  const std::string boom = archive.substr(0, 4);
+  const std::string click = archive.substr(16, 5);
+  const std::string broken_pipe = test::os_error_text(EPIPE);
+  struct Case {
+    const char* name;
+    const char* out_to;  // "": a file of the harness; "|": a pipe without reader; a name
+    const char* err_to;  // the same, or "&1": into standard output's file
+    std::string out;     // what standard output's file holds, unless it is an output
+    std::string err;
+    std::string boom;    // what boom.sfx and click.sfx hold afterwards
+    std::string click;
+  };
+  const Case cases[] = {
+      {"files", "", "", report, short_said, boom, click},
+      {"stdout reader gone", "|", "", "", "sfx-extract: standard output: " + broken_pipe + end + short_said,
+       boom, click},
+      {"stderr reader gone", "", "|", report, "", boom, click},
+      {"one file", "", "&1", boom_line + short_line + short_said + click_line, "", boom, click},
+      {"stdout into boom.sfx", "boom.sfx", "", "",
+       "sfx-extract: boom.sfx: cannot create: it receives standard output" + end + short_said,
+       report, click},
+      {"stderr into click.sfx", "", "click.sfx", report, "", boom,
+       short_said + "sfx-extract: click.sfx: cannot create: it receives standard error" + end},
+  };
+  test::TempFolder pristine;
+  test::write_file(folder_.file("short.sfx"), "good old");
+  test::copy_folder(folder_.path(), pristine.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFolder run;
+    test::copy_folder(pristine.path(), run.path());
+    test::BinaryOptions options;
+    const std::string out_to = c.out_to;
+    const std::string err_to = c.err_to;
+    options.stdout_to_closed_pipe = out_to == "|";
+    options.stderr_to_closed_pipe = err_to == "|";
+    options.stderr_to_stdout = err_to == "&1";
+    if (out_to.size() > 1) options.stdout_path = run.file(out_to);
+    if (err_to.size() > 2) options.stderr_path = run.file(err_to);
+    auto result = test::run_binary(run.path(), options);
+#ifdef _WIN32
+    // Windows' C library has words of its own for a pipe without a reader (under Wine
+    // "Invalid argument"): only that it is reported, once and first, is compared.
+    const std::string output_failure = "sfx-extract: standard output: ";
+    if (options.stdout_to_closed_pipe && result.err.rfind(output_failure, 0) == 0) {
+      const std::size_t why = output_failure.size();
+      result.err.replace(why, result.err.find(end) - why, broken_pipe);
+    }
+#endif
+    EXPECT_EQ(result.status, 2);
+    if (out_to.size() <= 1) {
+      EXPECT_EQ(result.out, c.out);
+    }
+    if (err_to.size() <= 2) {
+      EXPECT_EQ(result.err, c.err);
+    }
+    EXPECT_EQ(read_file(run.file("boom.sfx")), c.boom);
+    EXPECT_EQ(read_file(run.file("click.sfx")), c.click);
+    EXPECT_EQ(read_file(run.file("short.sfx")), "good old");
+  }
+}
+
 #ifndef _WIN32
+// A FIFO in place of an input is refused like any file that is not regular, at once:
+// opening it must not wait for a writer that never comes.
+TEST_F(Binary, FifoAsAnInputEndsTheRunAtOnce) {
+  for (const std::string input : {"Filelist.000", "Filelist.txt"}) {
+    SCOPED_TRACE(input);
+    test::TempFolder run;
+    test::write_file(run.file("Filelist.000"), "0123456789");
+    test::write_file(run.file("Filelist.txt"), listing_of(listing_line("a.sfx", "4", "0") + "\n"));
+    std::remove(run.file(input).c_str());
+    ASSERT_EQ(mkfifo(run.file(input).c_str(), 0666), 0);
+    test::BinaryOptions options;
+    options.kill_after = std::chrono::seconds(5);
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = test::run_binary(run.path(), options);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_FALSE(result.killed);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(test::exists(run.file("a.sfx")));
+  }
+}
+
 TEST_F(Binary, UnwritableStandardOutputIsAFailure) {
   std::string lines;
   for (int i = 0; i < 2000; ++i) {

@@ -265,8 +265,9 @@ TEST_F(ExtractionRun, OutputThatCannotBeCreatedDoesNotStopTheRun) {
                           listing_line(std::string(300, 'n') + ".sfx", "4", "0") + "\n" +
                           listing_line("next.sfx", "4", "8") + "\n");
   EXPECT_EQ(result.out.substr(0, 24), "dir.sfx len: 4 loc: 0\n" + std::string(2, 'n'));
-  EXPECT_NE(result.err.find("sfx-extract: dir.sfx: cannot create: "), std::string::npos);
+  EXPECT_EQ(result.err.rfind("sfx-extract: dir.sfx: cannot create: not a regular file\n", 0), 0u);
   EXPECT_NE(result.err.find("nnnn.sfx: cannot create: "), std::string::npos);
+  EXPECT_NE(result.err.find("; not written\n"), std::string::npos);
   EXPECT_EQ(result.status, kExitProblems);
   EXPECT_EQ(read_file(folder_.file("next.sfx")), archive_bytes(8, 4));
 }
@@ -292,21 +293,33 @@ TEST_F(ExtractionRun, ShortArchiveInstallsNothing) {
             "Filelist.000 Filelist.txt high.sfx ok.sfx tail.sfx");
 }
 
-#ifndef _WIN32
+// An input reached under an output's name is never replaced: by a hard link on every
+// platform (Windows tells files apart by volume and file index), and by a symbolic link
+// where one can be made.
 TEST_F(ExtractionRun, LinksToTheInputsAreNeverWritten) {
   namespace fs = std::filesystem;
   test::write_file(folder_.file("Filelist.000"), archive_);
-  fs::create_symlink("Filelist.000", folder_.file("archive.sfx"));
+  test::write_file(folder_.file("Filelist.txt"), listing_of(listing_line("hard.sfx", "4", "0") + "\n" +
+                                                            listing_line("listing.sfx", "4", "0") + "\n" +
+                                                            listing_line("archive.sfx", "4", "0") + "\n"));
   fs::create_hard_link(folder_.file("Filelist.000"), folder_.file("hard.sfx"));
-  const auto result = run(listing_line("archive.sfx", "4", "0") + "\n" +
-                          listing_line("hard.sfx", "4", "0") + "\n");
-  EXPECT_EQ(result.err,
-            "sfx-extract: archive.sfx: cannot create: it is a symbolic link\n"
-            "sfx-extract: hard.sfx: cannot create: it is one of the input files\n");
+  fs::create_hard_link(folder_.file("Filelist.txt"), folder_.file("listing.sfx"));
+  std::string expected =
+      "sfx-extract: hard.sfx: cannot create: it is one of the input files\n"
+      "sfx-extract: listing.sfx: cannot create: it is one of the input files\n";
+#ifndef _WIN32
+  fs::create_symlink("Filelist.000", folder_.file("archive.sfx"));
+  expected += "sfx-extract: archive.sfx: cannot create: it is a symbolic link\n";
+#endif
+  const std::string listing = read_file(folder_.file("Filelist.txt"));
+  const auto result = test::run_in(folder_.path());
+  EXPECT_EQ(result.err, expected);
   EXPECT_EQ(read_file(folder_.file("Filelist.000")), archive_);
+  EXPECT_EQ(read_file(folder_.file("Filelist.txt")), listing);
+  EXPECT_EQ(read_file(folder_.file("hard.sfx")), archive_);
+  EXPECT_EQ(read_file(folder_.file("listing.sfx")), listing);
   EXPECT_EQ(result.status, kExitProblems);
 }
-#endif
 
 // A link under an output's name is never written through, never removed and never
 // replaced, however often the name comes up; the rest of the run goes on.
@@ -365,15 +378,23 @@ TEST(OutputLinks, AreRefusedAndLeftAsTheyWere) {
 // A symbolic link is a reparse point on Windows; where the system can make one (Wine may
 // not), it must be refused like a link on POSIX.
 TEST_F(ExtractionRun, ReparsePointIsRefused) {
+  std::filesystem::create_directory(folder_.file("folder"));
   test::write_file(folder_.file("target.wav"), "target");
-  if (!CreateSymbolicLinkA(folder_.file("boom.sfx").c_str(), "target.wav", 0) ||
-      GetFileAttributesA(folder_.file("boom.sfx").c_str()) == INVALID_FILE_ATTRIBUTES ||
-      !(GetFileAttributesA(folder_.file("boom.sfx").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    GTEST_SKIP() << "this system makes no symbolic links";
+  // A link to a file, and one to a folder (a directory reparse point, like a junction).
+  const bool made = CreateSymbolicLinkA(folder_.file("file.sfx").c_str(), "target.wav", 0) &&
+                    CreateSymbolicLinkA(folder_.file("dir.sfx").c_str(), "folder",
+                                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+  for (const char* name : {"file.sfx", "dir.sfx"}) {
+    const DWORD attributes = GetFileAttributesA(folder_.file(name).c_str());
+    if (!made || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      GTEST_SKIP() << "this system makes no symbolic links";
+    }
   }
-  const auto result = run(listing_line("boom.sfx", "4", "0") + "\n");
-  EXPECT_EQ(result.err, "sfx-extract: boom.sfx: cannot create: it is a symbolic link\n");
+  const auto result = run(listing_line("file.sfx", "4", "0") + "\n" + listing_line("dir.sfx", "4", "0") + "\n");
+  EXPECT_EQ(result.err, "sfx-extract: file.sfx: cannot create: it is a symbolic link\n"
+                        "sfx-extract: dir.sfx: cannot create: it is a symbolic link\n");
   EXPECT_EQ(read_file(folder_.file("target.wav")), "target");
+  EXPECT_EQ(test::folder_entries(folder_.file("folder")), "");
   EXPECT_EQ(result.status, kExitProblems);
 }
 #endif

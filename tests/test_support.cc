@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -180,17 +181,31 @@ RunResult run_in_child(const std::string& folder, const RunOptions& options,
 RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   TempFolder streams;
   const std::string out_path = options.stdout_path.empty() ? streams.file("out") : options.stdout_path;
-  const std::string err_path = streams.file("err");
+  const std::string err_path = options.stderr_path.empty() ? streams.file("err") : options.stderr_path;
+  int report_pipe[2] = {-1, -1};
+  if (options.stdout_to_pipe && pipe(report_pipe) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
+    // A stream's descriptor: its file, or the writing end of a pipe without a reader.
+    const auto target = [](bool closed_pipe, const std::string& path) {
+      int ends[2];
+      if (!closed_pipe) return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      if (pipe(ends) != 0) return -1;
+      close(ends[0]);
+      return ends[1];
+    };
+    if (options.stdout_to_pipe) {
+      close(report_pipe[0]);
+      if (dup2(report_pipe[1], 1) < 0) _exit(120);
+    }
     if (options.closed_streams) {
       close(0);
       close(1);
       close(2);
       if (chdir(folder.c_str()) != 0) _exit(120);
     } else {
-      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      const int out = options.stdout_to_pipe ? 1 : target(options.stdout_to_closed_pipe, out_path);
+      const int err = options.stderr_to_stdout ? out : target(options.stderr_to_closed_pipe, err_path);
       if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
           chdir(folder.c_str()) != 0) {
         _exit(120);
@@ -201,40 +216,67 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
                          static_cast<rlim_t>(options.file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
     }
+    for (const std::string& setting : options.environment) putenv(const_cast<char*>(setting.c_str()));
+    std::vector<const char*> command;
+    for (const std::string& word : options.wrapper) command.push_back(word.c_str());
 #ifdef SFX_EXTRACT_EMULATOR
-    execlp(SFX_EXTRACT_EMULATOR, SFX_EXTRACT_EMULATOR, SFX_EXTRACT_BINARY,
-           static_cast<char*>(nullptr));
-#else
-    execl(SFX_EXTRACT_BINARY, "sfx-extract", static_cast<char*>(nullptr));
+    command.push_back(SFX_EXTRACT_EMULATOR);
 #endif
+    command.push_back(SFX_EXTRACT_BINARY);
+    command.push_back(nullptr);
+    execvp(command[0], const_cast<char* const*>(command.data()));
     _exit(122);
   }
-  if (options.kill_after) {
-    std::this_thread::sleep_for(*options.kill_after);
-    kill(child, SIGKILL);
-  }
+  if (options.stdout_to_pipe) close(report_pipe[1]);
   RunResult result;
   int status = 0;
-  waitpid(child, &status, 0);
+  if (options.kill_after) {
+    const auto deadline = std::chrono::steady_clock::now() + *options.kill_after;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  } else {
+    waitpid(child, &status, 0);
+  }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
   result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  if (options.stdout_to_pipe) {
+    char block[4096];
+    for (ssize_t got; (got = read(report_pipe[0], block, sizeof block)) > 0;) result.out.append(block, got);
+    close(report_pipe[0]);
+  }
   if (options.closed_streams) return result;
-  if (out_path.rfind("/dev/", 0) != 0) result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  if (out_path.rfind("/dev/", 0) != 0 && !options.stdout_to_closed_pipe && !options.stdout_to_pipe) {
+    result.out = read_file(out_path);
+  }
+  if (!options.stderr_to_stdout && !options.stderr_to_closed_pipe) result.err = read_file(err_path);
   return result;
 }
 #else
 RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   TempFolder streams;
   const std::string out_path = options.stdout_path.empty() ? streams.file("out") : options.stdout_path;
-  const std::string err_path = streams.file("err");
+  const std::string err_path = options.stderr_path.empty() ? streams.file("err") : options.stderr_path;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  auto create = [&](const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A stream's handle: its file, or the writing end of a pipe without a reader.
+  auto target = [&](bool closed_pipe, const std::string& path) {
+    if (!closed_pipe) {
+      return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    CreatePipe(&reader, &writer, &inherit, 0);
+    CloseHandle(reader);
+    return writer;
   };
-  HANDLE out = create(out_path);
-  HANDLE err = create(err_path);
+  HANDLE out = target(options.stdout_to_closed_pipe, out_path);
+  HANDLE err = options.stderr_to_stdout ? out : target(options.stderr_to_closed_pipe, err_path);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -261,12 +303,14 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
     CloseHandle(process.hProcess);
   }
   CloseHandle(out);
-  CloseHandle(err);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  if (err != out) CloseHandle(err);
+  if (!options.stdout_to_closed_pipe) result.out = read_file(out_path);
+  if (!options.stderr_to_stdout && !options.stderr_to_closed_pipe) result.err = read_file(err_path);
   return result;
 }
 #endif
+
+std::string os_error_text(int error_number) { return std::strerror(error_number); }
 
 std::string test_bytes(std::size_t size, std::uint32_t seed) {
   std::string bytes(size, '\0');

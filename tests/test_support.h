@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "extractor/extraction_run.h"
 
@@ -60,18 +61,32 @@ RunResult run_in_child(const std::string& folder, const RunOptions& options,
                        long file_size_limit);
 
 struct BinaryOptions {
-  // Where standard output goes: a file, or a device such as /dev/full that is not read
-  // back; empty: a file of the harness's own, read back.
+  // Where standard output and error go: a file, or a device such as /dev/full that is not
+  // read back; empty: a file of the harness's own, read back.
   std::string stdout_path;
+  std::string stderr_path;
+  bool stderr_to_stdout = false;  // 2>&1
+  // A pipe whose reader has gone instead (| head that has finished).
+  bool stdout_to_closed_pipe = false;
+  bool stderr_to_closed_pipe = false;
   long file_size_limit = 0;  // above 0: caps the size of every file the process writes
   // Starts with descriptors 0, 1 and 2 closed instead (POSIX only); nothing is captured.
   bool closed_streams = false;
   // Kills the run (SIGKILL; on Windows TerminateProcess) if it is still going then.
   std::optional<std::chrono::microseconds> kill_after;
+  // POSIX only: standard output into a pipe read back after the run (small reports only),
+  // a command that starts the program (its arguments come first: strace ...), and
+  // settings ("NAME=value") added to its environment.
+  bool stdout_to_pipe = false;
+  std::vector<std::string> wrapper;
+  std::vector<std::string> environment;
 };
 // Runs the real sfx-extract binary in `folder`, behind its emulator if any; its standard
 // error is captured.
 RunResult run_binary(const std::string& folder, const BinaryOptions& options = {});
+
+// The text this platform's C library gives for an OS error number.
+std::string os_error_text(int error_number);
 
 // A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
 std::string test_bytes(std::size_t size, std::uint32_t seed);
