@@ -2,7 +2,3 @@
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(sfx_mingw_triple i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
-
-# Every x86 processor that runs a supported Windows has SSE2; the listing scan uses it.
-set(CMAKE_C_FLAGS_INIT "-msse2")
-set(CMAKE_CXX_FLAGS_INIT "-msse2")

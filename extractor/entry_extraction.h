@@ -12,19 +12,15 @@
 
 namespace sfx {
 
-// Entries of at least this many bytes are copied inside the kernel where it can; smaller
-// ones are read through the archive stream's buffer, many to a system call.
-constexpr std::int64_t kKernelCopyThreshold = 128 * 1024;
-
 // The run's open archive and, when known, the offset its next read comes from, so that
 // entries stored back to back are read without a seek each (a seek is a system call even
 // when it goes nowhere).
 struct ArchiveStream {
   std::FILE* stream = nullptr;
   std::optional<std::int64_t> position;  // unknown at first and after any failure
-  // The smallest entry copied inside the kernel; none once the kernel has refused, and
-  // none for a run that copies everything through the stream.
-  std::optional<std::int64_t> kernel_copy_from = kKernelCopyThreshold;
+  // The smallest entry copied inside the kernel (RunOptions); none once the kernel has
+  // refused, and none for a run that copies everything through the stream.
+  std::optional<std::int64_t> kernel_copy_from;
 };
 
 // Writes the record's `len` bytes from offset `loc` of `archive` into a new file and gives

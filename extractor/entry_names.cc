@@ -28,11 +28,12 @@ bool is_windows_device_name(std::string_view stem) {
   return is_digit && (equals_ignoring_case(prefix, "COM") || equals_ignoring_case(prefix, "LPT"));
 }
 
-// Characters that Windows never allows in a file name.
+// Characters that Windows never allows in a file name (the backslash too, but an output
+// name is what follows the path's last one).
 bool has_character_windows_forbids(std::string_view name) {
   for (char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos) {
+    if (byte < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
       return true;
     }
   }
@@ -46,9 +47,7 @@ std::string_view extension_of(std::string_view path) {
   return dot == std::string_view::npos ? std::string_view() : path.substr(dot + 1);
 }
 
-bool is_selected(std::string_view path) {
-  return path.rfind('.') != std::string_view::npos && extension_of(path) == "sfx";
-}
+bool is_selected(std::string_view path) { return extension_of(path) == "sfx"; }
 
 std::string_view output_name_of(std::string_view path) {
   const std::size_t slash = path.rfind('\\');

@@ -21,7 +21,7 @@ constexpr NameRules kHostNameRules = NameRules::posix;
 #endif
 
 // Whether `name` names a file directly inside the current folder under `rules`: no '/' or
-// NUL; for Windows also none of < > : " | ? * \ or bytes 0x01-0x1F, and no device name
+// NUL; for Windows also none of < > : " | ? * or bytes 0x01-0x1F, and no device name
 // (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, COM and LPT with a superscript
 // digit, in any case) before the first '.'.
 bool is_plain_file_name(std::string_view name, NameRules rules = kHostNameRules);

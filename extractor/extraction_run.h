@@ -15,6 +15,10 @@ constexpr int kExitCannotOpen = 1;   // an input is missing, unreadable or not a
 constexpr int kExitProblems = 2;     // finished, but something was skipped or failed
 constexpr int kExitCloseFailed = -1; // closing the listing failed
 
+// Entries of at least this many bytes are copied inside the kernel where it can; smaller
+// ones are read through the archive stream's buffer, many to a system call.
+constexpr std::int64_t kKernelCopyThreshold = 128 * 1024;
+
 // How the run copies; the program uses the defaults, tests and benchmarks set others.
 struct RunOptions {
   // The smallest entry copied inside the kernel where it can; none: every entry goes

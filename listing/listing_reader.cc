@@ -1,14 +1,11 @@
 #include "listing/listing_reader.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <optional>
 
-#include "common/bits.h"
-
+#include "listing/char_table.h"
 #include "listing/number_scan.h"
-#include "listing/plain_record.h"
 
 namespace sfx {
 namespace {
@@ -16,36 +13,9 @@ namespace {
 // The header line, and what follows column 16, are skipped by at most this many characters.
 constexpr std::size_t kLineSkipLimit = 1023;
 
-constexpr std::array<bool, 256> make_space_table() {
-  std::array<bool, 256> table{};
-  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
-  return table;
-}
-constexpr std::array<bool, 256> kSpace = make_space_table();
-
-bool is_space(char c) { return kSpace[static_cast<unsigned char>(c)]; }
-
-// The first white-space character in [p, end), or end. Looks at eight bytes at a time for
-// one at or below ' ' (every white-space character is), which keeps a column to one or two
-// well-predicted steps.
-const char* find_space(const char* p, const char* const end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-  while (end - p >= 8) {
-    // p[0] is the lowest byte, so the lowest flagged byte is exactly the first byte below
-    // 0x21; the borrow can flag bytes above it too, which the loop below looks at again.
-    const std::uint64_t word = load_little_endian64(p);
-    const std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighBits;
-    if (low != 0) {
-      const char* candidate = p + lowest_bit(low) / 8;
-      if (is_space(*candidate)) return candidate;
-      for (const char* q = candidate + 1; q < p + 8; ++q) {
-        if (is_space(*q)) return q;
-      }
-    }
-    p += 8;
-  }
-  while (p < end && !is_space(*p)) ++p;
+// The first character at or after `p` that is white space or the window's end mark.
+const char* column_end(const char* p) {
+  while ((class_of(*p) & (kSpace | kWindowEnd)) == 0) ++p;
   return p;
 }
 
@@ -80,8 +50,10 @@ RecordStatus ListingReader::ending_status() const {
 // when not a single character was left to read.
 bool ListingReader::skip_line() {
   // Usually the line break directly follows column 16.
-  if (input_.cursor() < input_.limit() && *input_.cursor() == '\n') {
-    input_.consume_to(input_.cursor() + 1);
+  const char* p = input_.cursor();
+  if (p < input_.limit() && *p == '\r') ++p;
+  if (p < input_.limit() && *p == '\n') {
+    input_.consume_to(p + 1);
     ++line_;
     return true;
   }
@@ -90,8 +62,7 @@ bool ListingReader::skip_line() {
   while (left > 0) {
     if (input_.cursor() == input_.limit() && !input_.refill()) break;
     const char* from = input_.cursor();
-    const std::size_t span =
-        std::min(left, static_cast<std::size_t>(input_.limit() - from));
+    const std::size_t span = std::min(left, static_cast<std::size_t>(input_.limit() - from));
     read_any = true;
     if (const void* lf = std::memchr(from, '\n', span)) {
       input_.consume_to(static_cast<const char*>(lf) + 1);
@@ -104,16 +75,15 @@ bool ListingReader::skip_line() {
   return read_any;
 }
 
-// Passes over white space; false when the text ends first.
+// Passes over white space, counting line breaks; false when the text ends first.
 bool ListingReader::skip_space() {
   for (;;) {
     const char* p = input_.cursor();
-    const char* const end = input_.limit();
-    for (; p < end && is_space(*p); ++p) {
-      if (*p == '\n') ++line_;
-    }
+    std::uint64_t lines = 0;
+    for (unsigned char kind; (kind = class_of(*p)) & kSpace; ++p) lines += kind >> 1;
+    line_ += lines;
     input_.consume_to(p);
-    if (p < end) return true;
+    if (p < input_.limit()) return true;
     if (!input_.refill()) return false;
   }
 }
@@ -121,10 +91,9 @@ bool ListingReader::skip_space() {
 // Passes over the characters of one column; false when the text ends inside it.
 bool ListingReader::skip_column() {
   for (;;) {
-    const char* const end = input_.limit();
-    const char* p = find_space(input_.cursor(), end);
+    const char* p = column_end(input_.cursor());
     input_.consume_to(p);
-    if (p < end) return true;
+    if (p < input_.limit()) return true;
     if (!input_.refill()) return false;
   }
 }
@@ -136,8 +105,7 @@ bool ListingReader::read_path(std::string& path) {
   std::uint64_t length = 0;
   for (;;) {
     const char* from = input_.cursor();
-    const char* const end = input_.limit();
-    const char* p = find_space(from, end);
+    const char* p = column_end(from);
     const auto span = static_cast<std::size_t>(p - from);
     length += span;
     if (span >= kMaxPathLength) {
@@ -147,23 +115,12 @@ bool ListingReader::read_path(std::string& path) {
       if (path.size() > kMaxPathLength) path.erase(0, path.size() - kMaxPathLength);
     }
     input_.consume_to(p);
-    if (p < end || !input_.refill()) break;
+    if (p < input_.limit() || !input_.refill()) break;
   }
   return length <= kMaxPathLength;
 }
 
 RecordStatus ListingReader::convert_record(ListingRecord& record) {
-  if (plain_record_shortcut_) {
-    const char* text = input_.cursor();
-    const auto size = static_cast<std::size_t>(input_.limit() - text);
-    if (const auto plain = convert_plain_record(text, size, record)) {
-      record_line_ = line_ + plain->lines_before;
-      line_ = record_line_ + plain->lines_within;
-      failed_column_ = 0;
-      input_.consume_to(text + plain->length);
-      return RecordStatus::complete;
-    }
-  }
   record.path.clear();
   record.len = 0;
   record.loc = 0;
@@ -172,33 +129,27 @@ RecordStatus ListingReader::convert_record(ListingRecord& record) {
   record_line_ = line_;
   const bool path_fits = read_path(record.path);
 
-  for (int column = 2; column <= kColumnsPerRecord; ++column) {
-    bool converted = skip_space();
-    if (converted) {
-      std::optional<std::uint32_t> number;
-      switch (column) {
-        case kLenColumn:
-          number = scan_number(input_, NumberForm::any_base);
-          if (number) record.len = static_cast<std::int32_t>(*number);
-          converted = number.has_value();
-          break;
-        case kCheckedDecimalColumn:
-          converted = scan_number(input_, NumberForm::decimal).has_value();
-          break;
-        case kLocColumn:
-          number = scan_number(input_, NumberForm::hex);
-          if (number) record.loc = *number;
-          converted = number.has_value();
-          break;
-        default:
-          skip_column();
-      }
-    }
-    if (!converted) {
+  // The number columns in order, each after the uninterpreted columns before it.
+  struct NumberColumn {
+    int column;
+    NumberForm form;
+  };
+  static constexpr NumberColumn kNumberColumns[] = {{kLenColumn, NumberForm::any_base},
+                                                    {kCheckedDecimalColumn, NumberForm::decimal},
+                                                    {kLocColumn, NumberForm::hex}};
+  int column = 2;
+  std::optional<std::uint32_t> number;
+  for (const NumberColumn& number_column : kNumberColumns) {
+    for (; column < number_column.column && skip_space(); ++column) skip_column();
+    if (column < number_column.column || !skip_space() ||
+        !(number = scan_number(input_, number_column.form))) {
       failed_column_ = column;
       if (input_.failed()) return RecordStatus::read_error;
       return path_fits ? RecordStatus::incomplete : RecordStatus::path_too_long;
     }
+    if (column == kLenColumn) record.len = static_cast<std::int32_t>(*number);
+    if (column == kLocColumn) record.loc = *number;
+    ++column;
   }
   if (input_.failed()) return RecordStatus::read_error;
   return path_fits ? RecordStatus::complete : RecordStatus::path_too_long;

@@ -43,16 +43,11 @@ class ListingReader {
   RecordStatus next_record(ListingRecord& record);
   // Closes the listing; false when closing failed.
   bool close();
-  // Turns the shortcut for plain records off or on (it is on), so that tests can hold it
-  // against the general conversion.
-  void set_plain_record_shortcut(bool enabled) { plain_record_shortcut_ = enabled; }
 
   // The line (counted from 1) on which the last record's column 1 stands.
   std::uint64_t record_line() const { return record_line_; }
   // The column (1 to 16) at which the last incomplete record stopped.
   int failed_column() const { return failed_column_; }
-  // Characters read so far; only ever grows.
-  std::uint64_t position() const { return input_.position(); }
   // The OS error number behind RecordStatus::read_error.
   int read_error() const { return input_.error(); }
   // Which file the listing is, so that no output is ever written into it.
@@ -70,7 +65,6 @@ class ListingReader {
   std::uint64_t line_ = 1;
   std::uint64_t record_line_ = 0;
   int failed_column_ = 0;
-  bool plain_record_shortcut_ = true;
 };
 
 }  // namespace sfx

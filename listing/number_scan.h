@@ -1,13 +1,13 @@
-// The listing's number columns, converted by hand so that every platform agrees: digits
-// accumulate modulo 2^32 and a '-' negates modulo 2^32. The character that ends a number
-// stays unread; on failure the characters already taken (a sign, a "0x") stay consumed.
+// The listing's number columns, converted as their digits pass so that every platform
+// agrees: digits accumulate modulo 2^32 and a '-' negates modulo 2^32. The character that
+// ends a number stays unread; on failure the characters already taken (a sign, a "0x")
+// stay consumed.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 
+#include "listing/char_table.h"
 #include "listing/text_input.h"
 
 namespace sfx {
@@ -19,65 +19,46 @@ enum class NumberForm {
 };
 
 // Reads one number of `form` at the read position (no white space skipped); nullopt when
-// no digit follows the sign and prefix.
-std::optional<std::uint32_t> scan_number(TextInput& input, NumberForm form);
-
-// Converts [first, last) into `number` when it is exactly one number of `form`, by the
-// same rules; false when those characters hold anything else. Inline and returning a bool
-// rather than an optional, as the shortcut for plain records calls it three times a record.
-template <NumberForm form>
-bool whole_number(const char* first, const char* last, std::uint32_t& number);
-
-namespace number_detail {
-
-// The value of a digit character (0-9, a-f, A-F); kNotADigit for any other character.
-constexpr unsigned char kNotADigit = 0xFF;
-constexpr std::array<unsigned char, 256> make_digit_table() {
-  std::array<unsigned char, 256> table{};
-  for (auto& value : table) value = kNotADigit;
-  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<unsigned char>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<unsigned char>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<unsigned char>(c - 'A' + 10);
-  return table;
-}
-inline constexpr std::array<unsigned char, 256> kDigitValue = make_digit_table();
-
-// Converts the digits [p, last), at least one, all of `base`, into `value`. (Converting
-// eight digits as one word was measured and gained nothing over this loop.)
-template <unsigned base>
-bool whole_digits(const char* p, const char* last, std::uint32_t& value) {
-  if (p == last) return false;
-  value = 0;
-  for (; p < last; ++p) {
-    const unsigned digit = kDigitValue[static_cast<unsigned char>(*p)];
-    if (digit >= base) return false;
-    value = value * base + digit;
+// no digit follows the sign and prefix. Inline: the reader calls it for each number column
+// with the form known.
+inline std::optional<std::uint32_t> scan_number(TextInput& input, NumberForm form) {
+  bool negative = false;
+  int c = input.peek();
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    input.advance();
+    c = input.peek();
   }
-  return true;
-}
 
-}  // namespace number_detail
+  unsigned base = form == NumberForm::hex ? 16 : 10;
+  bool have_digit = false;
+  if (form != NumberForm::decimal && c == '0') {
+    input.advance();
+    c = input.peek();
+    if (c == 'x' || c == 'X') {
+      input.advance();
+      base = 16;
+    } else {
+      have_digit = true;
+      if (form == NumberForm::any_base) base = 8;
+    }
+  }
 
-template <NumberForm form>
-bool whole_number(const char* first, const char* last, std::uint32_t& number) {
-  using number_detail::whole_digits;
-  const char* p = first;
-  const bool negative = p < last && *p == '-';
-  if (p < last && (*p == '+' || *p == '-')) ++p;
   std::uint32_t value = 0;
-  bool converted = false;
-  if (form != NumberForm::decimal && last - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-    converted = whole_digits<16>(p + 2, last, value);
-  } else if (form == NumberForm::hex) {
-    converted = whole_digits<16>(p, last, value);
-  } else if (form == NumberForm::any_base && p < last && *p == '0') {
-    converted = whole_digits<8>(p, last, value);  // the 0 is an octal digit
-  } else {
-    converted = whole_digits<10>(p, last, value);
+  // Digits are taken straight from the window, up to the first character that is not one
+  // (the window's end mark is none); a number may run on across refills.
+  for (;;) {
+    const char* p = input.cursor();
+    const char* const first = p;
+    for (unsigned digit; (digit = kDigitValue[static_cast<unsigned char>(*p)]) < base; ++p) {
+      value = value * base + digit;
+    }
+    have_digit = have_digit || p != first;
+    input.consume_to(p);
+    if (p < input.limit() || !input.refill()) break;
   }
-  if (!converted) return false;
-  number = negative ? 0u - value : value;
-  return true;
+  if (!have_digit) return std::nullopt;
+  return negative ? 0u - value : value;
 }
 
 }  // namespace sfx

@@ -1,9 +1,9 @@
-// The listing as text: a window of characters over a binary stream, with CR LF read as
-// LF, a lone CR kept as a character, and 0x1A ending the text. The same on every platform.
+// The listing as text: a window of bytes over a binary stream, ending at the first 0x1A,
+// with nothing translated (CR is white space to the reader, so CR LF needs no folding).
+// The same on every platform.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 
 #include "common/file.h"
@@ -17,7 +17,8 @@ class TextInput {
   TextInput() = default;
   explicit TextInput(File file);
 
-  // The characters available now; [cursor(), limit()) is empty only before a refill().
+  // The characters available now, [cursor(), limit()); *limit() is always kEndOfText, so
+  // a scan that stops at a character class stops there too. Empty only before a refill().
   const char* cursor() const { return cursor_; }
   const char* limit() const { return limit_; }
   // Marks the characters up to `to` (within the window) as read.
@@ -34,10 +35,6 @@ class TextInput {
   }
   void advance() { ++cursor_; }
 
-  // Characters read so far; only ever grows.
-  std::uint64_t position() const {
-    return window_start_ + static_cast<std::uint64_t>(cursor_ - buffer_.get());
-  }
   // Whether the text ended because reading failed.
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }
@@ -49,12 +46,10 @@ class TextInput {
   static constexpr std::size_t kBufferSize = 64 * 1024;
 
   File file_;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> buffer_;  // kBufferSize characters and the end mark
   const char* cursor_ = nullptr;
   const char* limit_ = nullptr;
-  std::uint64_t window_start_ = 0;
-  bool carried_cr_ = false;  // a CR ended the last read; the next byte decides what it is
-  bool finished_ = false;    // no more bytes will be read (end of file, 0x1A or an error)
+  bool finished_ = false;  // no more bytes will be read (end of file, 0x1A or an error)
   int pending_error_ = 0;  // a read failed; it counts once the bytes before it are used up
   int error_ = 0;
 };
