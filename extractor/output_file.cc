@@ -54,12 +54,13 @@ unsigned long process_id() {
 #endif
 }
 
-// A fresh name in the output folder that no output can have: outputs end in ".sfx".
-std::string temporary_path(const OutputFolder& folder) {
+// A name in the output folder that no output can have (outputs end in ".sfx"), for the
+// `attempt`th try. The run holds one such name at a time, so the first try is free again
+// after each rename, and the same directory entry serves every replacement.
+std::string temporary_path(const OutputFolder& folder, int attempt) {
   static const unsigned long process = process_id();
-  static unsigned long counter = 0;
   return path_in(folder.path, ".sfx-extract-" + std::to_string(process) + "-" +
-                                  std::to_string(counter++) + ".tmp");
+                                  std::to_string(attempt) + ".tmp");
 }
 
 #ifdef _WIN32
@@ -166,7 +167,7 @@ int open_unfinished(OutputFolder& folder, std::string& temporary) {
 #endif
   folder.naming = Naming::temporary_name;
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    temporary = temporary_path(folder);
+    temporary = temporary_path(folder, attempt);
     const int fd = ::open(temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0 || errno != EEXIST) {
@@ -225,7 +226,7 @@ bool PendingOutput::close(std::string& why) {
 std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
                                           std::string& why) {
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    std::string temporary = temporary_path(folder);
+    std::string temporary = temporary_path(folder, attempt);
     // The reparse point flag: a link planted under the temporary name is never followed.
     const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE | DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
@@ -363,7 +364,7 @@ InstallResult PendingOutput::install(std::string& why) {
     // Linux cannot link a file over an existing name: it gets a temporary name of its own
     // first, which the rename then moves over the output's.
     for (int attempt = 0; temporary_.empty() && attempt < kTemporaryNameTries; ++attempt) {
-      std::string temporary = temporary_path(*folder_);
+      std::string temporary = temporary_path(*folder_, attempt);
       if (link_to(temporary)) {
         temporary_ = std::move(temporary);
       } else if (errno != EEXIST) {
