@@ -14,51 +14,12 @@
 
 namespace sfx {
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    stream_ = other.release();
-  }
-  return *this;
-}
-
-File::~File() { close(); }
-
-bool File::close() {
-  if (stream_ == nullptr) return false;
-  std::FILE* stream = release();
-  return std::fclose(stream) == 0;
-}
-
-std::FILE* File::release() {
-  std::FILE* stream = stream_;
-  stream_ = nullptr;
-  return stream;
-}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-Descriptor::~Descriptor() { close(); }
-
-bool Descriptor::close() {
-  if (fd_ < 0) return false;
+int DescriptorClosing::close(int fd) {
 #ifdef _WIN32
-  return _close(release()) == 0;
+  return _close(fd);
 #else
-  return ::close(release()) == 0;
+  return ::close(fd);
 #endif
-}
-
-int Descriptor::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
 }
 
 std::size_t write_fully(int fd, const char* data, std::size_t size) {

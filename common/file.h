@@ -12,50 +12,54 @@ struct _BY_HANDLE_FILE_INFORMATION;
 
 namespace sfx {
 
-// A stream that is closed when its owner goes away; close() reports whether closing worked.
-class File {
+// An open stream or descriptor that is closed when its owner goes away; close() reports
+// whether closing worked. `Closing` names the empty handle (kNone) and closes one (0 when
+// that worked).
+template <typename Handle, typename Closing>
+class Owned {
  public:
-  File() = default;
-  explicit File(std::FILE* stream) : stream_(stream) {}
-  File(File&& other) noexcept : stream_(other.release()) {}
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File();
+  Owned() = default;
+  explicit Owned(Handle handle) : handle_(handle) {}
+  Owned(Owned&& other) noexcept : handle_(other.release()) {}
+  Owned& operator=(Owned&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.release();
+    }
+    return *this;
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() { close(); }
 
-  std::FILE* get() const { return stream_; }
-  explicit operator bool() const { return stream_ != nullptr; }
-  // Closes the stream; false when it was not open or closing failed (errno tells why).
-  bool close();
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != Closing::kNone; }
+  // Closes the handle; false when it was not open or closing failed (errno tells why).
+  bool close() { return handle_ != Closing::kNone && Closing::close(release()) == 0; }
   // Gives up ownership without closing.
-  std::FILE* release();
+  Handle release() {
+    const Handle handle = handle_;
+    handle_ = Closing::kNone;
+    return handle;
+  }
 
  private:
-  std::FILE* stream_ = nullptr;
+  Handle handle_ = Closing::kNone;
 };
 
-// A file descriptor that is closed when its owner goes away; close() reports whether
-// closing worked.
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
-  Descriptor& operator=(Descriptor&& other) noexcept;
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor();
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  // Closes the descriptor; false when it was not open or closing failed (errno tells why).
-  bool close();
-  // Gives up ownership without closing.
-  int release();
-
- private:
-  int fd_ = -1;
+struct StreamClosing {
+  static constexpr std::FILE* kNone = nullptr;
+  static int close(std::FILE* stream) { return std::fclose(stream); }
 };
+struct DescriptorClosing {
+  static constexpr int kNone = -1;
+  static int close(int fd);
+};
+
+// A C stdio stream of the owner's.
+using File = Owned<std::FILE*, StreamClosing>;
+// A file descriptor of the owner's.
+using Descriptor = Owned<int, DescriptorClosing>;
 
 // Writes `size` bytes to `fd`, going on after short writes; returns how many were written,
 // fewer than `size` only when a write failed (errno tells why).

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "common/diagnostics.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -142,7 +143,7 @@ TEST_F(Binary, StandardStreamsWhereverTheyGo) {
       "sfx-extract: short.sfx: archive ends after 8 of 100 bytes; short.sfx left as it was" + end;
   const std::string boom = archive.substr(0, 4);
   const std::string click = archive.substr(16, 5);
-  const std::string broken_pipe = test::os_error_text(EPIPE);
+  const std::string broken_pipe = os_error(EPIPE);
   struct Case {
     const char* name;
     const char* out_to;  // "": a file of the harness; "|": a pipe without reader; a name

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -436,15 +434,11 @@ TEST_F(ExtractionRun, FileSizeLimitFailsOneEntryEitherWay) {
 TEST_F(ExtractionRun, KernelRefusalFallsBackToTheStream) {
   const std::string shm_archive = "/dev/shm/sfx-test-archive-" + std::to_string(getpid());
   archive_ = test::test_bytes(1 << 20, 5);
-  if (std::FILE* shm = std::fopen(shm_archive.c_str(), "wb")) {
-    const bool written = std::fwrite(archive_.data(), 1, archive_.size(), shm) == archive_.size();
-    if (std::fclose(shm) != 0 || !written) {
-      std::filesystem::remove(shm_archive);
-      GTEST_SKIP() << "cannot write " << shm_archive << "; the test needs a writable tmpfs there";
-    }
-  } else {
-    GTEST_SKIP() << "cannot create " << shm_archive << ": " << std::strerror(errno)
-                 << "; the test needs a writable tmpfs there";
+  test::write_file(shm_archive, archive_);
+  if (read_file(shm_archive) != archive_) {
+    std::error_code ignored;
+    std::filesystem::remove(shm_archive, ignored);
+    GTEST_SKIP() << "cannot write " << shm_archive << "; the test needs a writable tmpfs there";
   }
   std::filesystem::create_symlink(shm_archive, folder_.file("Filelist.000"));
   test::write_file(folder_.file("Filelist.txt"),

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -216,7 +215,6 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
                          static_cast<rlim_t>(options.file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
     }
-    for (const std::string& setting : options.environment) putenv(const_cast<char*>(setting.c_str()));
     std::vector<const char*> command;
     for (const std::string& word : options.wrapper) command.push_back(word.c_str());
 #ifdef SFX_EXTRACT_EMULATOR
@@ -309,8 +307,6 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   return result;
 }
 #endif
-
-std::string os_error_text(int error_number) { return std::strerror(error_number); }
 
 std::string test_bytes(std::size_t size, std::uint32_t seed) {
   std::string bytes(size, '\0');

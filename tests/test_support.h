@@ -75,18 +75,13 @@ struct BinaryOptions {
   // Kills the run (SIGKILL; on Windows TerminateProcess) if it is still going then.
   std::optional<std::chrono::microseconds> kill_after;
   // POSIX only: standard output into a pipe read back after the run (small reports only),
-  // a command that starts the program (its arguments come first: strace ...), and
-  // settings ("NAME=value") added to its environment.
+  // and a command that starts the program (its arguments come first: strace ...).
   bool stdout_to_pipe = false;
   std::vector<std::string> wrapper;
-  std::vector<std::string> environment;
 };
 // Runs the real sfx-extract binary in `folder`, behind its emulator if any; its standard
 // error is captured.
 RunResult run_binary(const std::string& folder, const BinaryOptions& options = {});
-
-// The text this platform's C library gives for an OS error number.
-std::string os_error_text(int error_number);
 
 // A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
 std::string test_bytes(std::size_t size, std::uint32_t seed);
