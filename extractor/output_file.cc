@@ -27,8 +27,13 @@ constexpr int kTemporaryNameTries = 100;
 // What stands under an output's name, looked at without following a link.
 struct Existing {
   bool exists = false;
-  unsigned mode = 0;    // its permission bits (POSIX), kept by the file that replaces it
-  std::string refusal;  // why it must not be replaced; empty when it may
+  std::string look_failure;  // why the name could not be looked at; empty when it could
+  std::string refusal;       // why it must not be replaced; empty when it may
+#ifndef _WIN32
+  unsigned mode = 0;  // its mode bits, owner and group, which its replacement keeps
+  uid_t owner = 0;
+  gid_t group = 0;
+#endif
 };
 
 // Why a regular file that is `identity` must not be replaced; empty when it may.
@@ -74,18 +79,21 @@ Existing look_at(const OutputFolder& folder, const std::string& path) {
       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) existing.refusal = "cannot create: " + windows_error(error);
+    if (error != ERROR_FILE_NOT_FOUND) existing.look_failure = "cannot create: " + windows_error(error);
     return existing;
   }
   existing.exists = true;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) {
-    existing.refusal = "cannot create: " + windows_error(GetLastError());
+    existing.look_failure = "cannot create: " + windows_error(GetLastError());
   } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     existing.refusal = kSymbolicLink;
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
              GetFileType(handle) != FILE_TYPE_DISK) {
     existing.refusal = kNotRegular;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+    // Windows itself refuses to replace such a file; saying so beats "Access is denied".
+    existing.refusal = "cannot create: it is read-only";
   } else {
     existing.refusal = refusal_of(folder, identity_of_information(info), info.nNumberOfLinks);
   }
@@ -107,11 +115,13 @@ Existing look_at(const OutputFolder& folder, const std::string& path) {
   Existing existing;
   struct stat status;
   if (lstat(path.c_str(), &status) != 0) {
-    if (errno != ENOENT) existing.refusal = "cannot create: " + os_error(errno);
+    if (errno != ENOENT) existing.look_failure = "cannot create: " + os_error(errno);
     return existing;
   }
   existing.exists = true;
   existing.mode = status.st_mode & 07777;
+  existing.owner = status.st_uid;
+  existing.group = status.st_gid;
   if (S_ISLNK(status.st_mode)) {
     existing.refusal = kSymbolicLink;
   } else if (!S_ISREG(status.st_mode)) {
@@ -122,6 +132,26 @@ Existing look_at(const OutputFolder& folder, const std::string& path) {
     existing.refusal = refusal_of(folder, identity, status.st_nlink);
   }
   return existing;
+}
+
+// Gives the new file `fd` the owner, group and mode of the file it replaces, as far as they
+// can be kept without handing anyone a privilege. Only root may give a file away; others
+// keep the group where they belong to it. chown clears the set-ID bits, so the mode comes
+// after it, and a set-ID bit is kept only with the owner or group it grants: a replacement
+// must never turn bytes from the archive into a set-ID program of whoever runs the tool.
+// A file system that keeps none of this still gets the entry's bytes.
+void keep_owner_and_mode(int fd, const Existing& existing) {
+  struct stat now;
+  if (fstat(fd, &now) != 0) return;
+  if (now.st_uid != existing.owner || now.st_gid != existing.group) {
+    const bool changed = fchown(fd, existing.owner, existing.group) == 0 ||
+                         fchown(fd, static_cast<uid_t>(-1), existing.group) == 0;
+    if (changed && fstat(fd, &now) != 0) return;
+  }
+  unsigned mode = existing.mode & ~static_cast<unsigned>(S_ISUID | S_ISGID);
+  if (now.st_uid == existing.owner) mode |= existing.mode & S_ISUID;
+  if (now.st_gid == existing.group) mode |= existing.mode & S_ISGID;
+  if (mode != (now.st_mode & 07777)) fchmod(fd, mode);
 }
 
 #ifdef O_TMPFILE
@@ -277,6 +307,8 @@ InstallResult PendingOutput::install(std::string& why) {
   InstallResult result = InstallResult::failed;
   if (!existing.exists) {
     why = "cannot create: " + windows_error(error);
+  } else if (!existing.look_failure.empty()) {
+    why = existing.look_failure;
   } else if (!existing.refusal.empty()) {
     why = existing.refusal;
     result = InstallResult::refused;
@@ -300,8 +332,6 @@ std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::strin
     why = "cannot create: " + os_error(errno);
     return std::nullopt;
   }
-  struct stat status;
-  if (!folder.new_file_mode && fstat(fd, &status) == 0) folder.new_file_mode = status.st_mode & 07777;
   return PendingOutput(folder, path_in(folder.path, name), Descriptor(fd), std::move(temporary));
 }
 
@@ -336,12 +366,15 @@ InstallResult PendingOutput::install(std::string& why) {
     }
   }
   const Existing existing = look_at(*folder_, final_path_);
+  if (!existing.look_failure.empty()) {
+    why = existing.look_failure;
+    return InstallResult::failed;
+  }
   if (!existing.refusal.empty()) {
     why = existing.refusal;
     return InstallResult::refused;
   }
-  // Only the bits; a file system that cannot take them still gets the entry's bytes.
-  if (existing.exists && existing.mode != folder_->new_file_mode) fchmod(file_.get(), existing.mode);
+  if (existing.exists) keep_owner_and_mode(file_.get(), existing);
   if (named) {
     // Closing is where a network file system reports a failed write: a named file is
     // closed before it takes the output's name.

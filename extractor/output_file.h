@@ -26,7 +26,6 @@ struct OutputFolder {
   };
   Naming naming = Naming::unknown;
   bool empty_path_refused = false;  // linkat(AT_EMPTY_PATH) refused: name through /proc
-  std::optional<unsigned> new_file_mode;  // the permission bits new files get here (POSIX)
 };
 
 enum class InstallResult {
@@ -47,8 +46,9 @@ class PendingOutput {
 
   // The descriptor the entry's bytes are written to: binary, empty at first.
   int descriptor() const { return file_.get(); }
-  // Gives the finished file its name, replacing a regular file of that name (whose
-  // permission bits it takes). Refused, and never followed or replaced: a symbolic link
+  // Gives the finished file its name, replacing a regular file of that name, whose
+  // permission bits it takes, and its owner and group where the system allows (set-ID
+  // bits only with the owner or group they belong to). Refused, and never followed or replaced: a symbolic link
   // (dangling or not; on Windows any reparse point), a file with other names (hard
   // links), one of the inputs, anything that is not a regular file. The name is looked at
   // without following links just before the rename, and a rename replaces a name, never

@@ -15,6 +15,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,7 +151,7 @@ RunResult run_in(const std::string& folder, const RunOptions& options) {
 
 #ifndef _WIN32
 RunResult run_in_child(const std::string& folder, const RunOptions& options,
-                       long file_size_limit) {
+                       const ChildSetting& setting) {
   TempFolder streams;
   const std::string out_path = streams.file("out");
   const std::string err_path = streams.file("err");
@@ -158,9 +159,17 @@ RunResult run_in_child(const std::string& folder, const RunOptions& options,
   if (child == 0) {
     std::FILE* out = std::fopen(out_path.c_str(), "wb");
     std::FILE* err = std::fopen(err_path.c_str(), "wb");
-    const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
-    if (out == nullptr || err == nullptr || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(120);
-    std::signal(SIGXFSZ, SIG_IGN);
+    if (out == nullptr || err == nullptr) _exit(120);
+    if (setting.file_size_limit > 0) {
+      const auto bytes = static_cast<rlim_t>(setting.file_size_limit);
+      const rlimit limit{bytes, bytes};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
+      std::signal(SIGXFSZ, SIG_IGN);
+    }
+    if (setting.user && (setgroups(0, nullptr) != 0 || setgid(*setting.user) != 0 ||
+                         setuid(*setting.user) != 0)) {
+      _exit(122);
+    }
     const int status = run_extraction(folder, out, err, options);
     std::fclose(out);
     std::fclose(err);

@@ -55,10 +55,14 @@ struct RunResult {
 };
 // Runs the extraction in-process on `folder`, capturing both streams.
 RunResult run_in(const std::string& folder, const RunOptions& options = {});
-// The same in a child process whose files are limited to `file_size_limit` bytes, with
-// SIGXFSZ ignored as the program does (POSIX only).
+// How a child process runs the extraction (POSIX only).
+struct ChildSetting {
+  long file_size_limit = 0;  // above 0: caps the size of every file it writes (SIGXFSZ ignored)
+  std::optional<unsigned> user;  // runs as this uid, with the same gid and no other groups
+};
+// The same in a child process set up as `setting` says.
 RunResult run_in_child(const std::string& folder, const RunOptions& options,
-                       long file_size_limit);
+                       const ChildSetting& setting);
 
 struct BinaryOptions {
   // Where standard output and error go: a file, or a device such as /dev/full that is not
