@@ -45,6 +45,11 @@ listings = {
                     b"100%", b"%10d" % (n * 7919), b"2026-12-08", b"12:00", b"A", b"1", b"w32",
                     b"store", b"0", b"0", b"%08X" % (n * 4096)]) + (b"\r\n" if n % 3 else b"\n")
         for n in range(1, 70)),
+    # Columns of every width from 1 to 17, separated by each kind of white space.
+    "every_space": HEADER + b"\n" + b"".join(
+        sep.join([b"p" * w] + [b"%d" % w if c == 4 else b"7" if c == 7 else b"1f" if c == 16
+                               else b"c" * (w + c % 8) for c in range(2, 17)]) + b"\n"
+        for sep in (b" ", b"\t", b"\v", b"\f", b"\r", b"\n") for w in range(1, 18)),
     "empty": b"",
     "header_only": HEADER,
 }
