@@ -1,541 +1,433 @@
-// The whole run in a temporary folder: report lines, files left behind, diagnostics and
-// exit status.
+// The extraction run as a table of scenarios: the listing and what the folder holds
+// beforehand, then the report, the diagnostics, the status and the folder afterwards. Every
+// scenario runs through every way the run can copy and name its outputs, each way in a
+// fresh folder inside a parent that also holds a file outside the run's folder.
 #include "extractor/extraction_run.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include "common/diagnostics.h"
 #include "extractor/entry_names.h"
 #include "tests/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::listing_line;
-using test::listing_of;
-using test::read_file;
+namespace fs = std::filesystem;
 using namespace std::string_literals;
+using test::file;
+using test::hard_link;
+using test::link_to;
+using test::listing_line;
+using test::owned;
 
-class ExtractionRun : public testing::Test {
- protected:
-  void SetUp() override { archive_ = test::test_bytes(4096, 7); }
+const test::Archive kArchive = test::archive_of(test::test_bytes(4096, 7));
+// Entries over many copy blocks, copied inside the kernel in one call.
+const test::Archive kLarge = test::archive_of(test::test_bytes((1u << 20) + 7, 11));
+const test::Archive kLimited = test::archive_of(test::test_bytes(300000, 3));
+// Sparse, just over 2 GiB: data around offset 2^31 only.
+const test::Archive kPast2GiB = {0x80000100, 0x7FFFFE00, test::test_bytes(0x300, 5)};
+const char kOutside[] = "outside: must stay as it is";
+constexpr unsigned kOwner = 4242;  // owns the files that runs as root or as kUser replace
+constexpr unsigned kUser = 4343;
 
-  // Writes the archive and a listing of `lines`, then runs the extraction.
-  test::RunResult run(const std::string& lines) {
-    test::write_file(folder_.file("Filelist.000"), archive_);
-    test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
-    return test::run_in(folder_.path());
-  }
-  // Runs the extraction four ways, each on its own copy of the folder: every entry
-  // through the archive stream, every entry copied inside the kernel, every output under a
-  // temporary name (as where the file system has no unnamed files), and the program's own
-  // way. All must print, report and leave the same; returns the last, which runs in
-  // folder_ itself.
-  test::RunResult run_each_copy_way(const std::string& lines) {
-    namespace fs = std::filesystem;
-    test::write_file(folder_.file("Filelist.000"), archive_);
-    test::write_file(folder_.file("Filelist.txt"), listing_of(lines));
-    test::TempFolder pristine;
-    test::copy_folder(folder_.path(), pristine.path());
-    const auto result = test::run_in(folder_.path());
-    const std::string left = test::tree_snapshot(folder_.path());
-    struct Way {
-      const char* name;
-      RunOptions options;
-    };
-    for (const Way& way : {Way{"block copy", {std::nullopt}}, Way{"kernel copy", {1}},
-                           Way{"temporary names", {kKernelCopyThreshold, false}}}) {
-      SCOPED_TRACE(way.name);
-      test::TempFolder copy;
-      test::copy_folder(pristine.path(), copy.path());
-      const auto other = test::run_in(copy.path(), way.options);
-      EXPECT_EQ(other.out, result.out);
-      EXPECT_EQ(other.err, result.err);
-      EXPECT_EQ(other.status, result.status);
-      EXPECT_TRUE(test::tree_snapshot(copy.path()) == left);
-    }
-    return result;
-  }
-  std::string archive_bytes(std::size_t loc, std::size_t len) const {
-    return archive_.substr(loc, len);
-  }
+std::string at(std::uint64_t loc, std::uint64_t len) { return kArchive.bytes(loc, len); }
+std::string said(const std::string& what, const std::string& why) {
+  return "sfx-extract: " + what + ": " + why + "\n";
+}
+std::string refused(const std::string& name, const std::string& why) {
+  return said(name, "cannot create: " + why);
+}
 
-  test::TempFolder folder_;
-  std::string archive_;
+struct Scenario {
+  const char* name;
+  std::string records;  // the listing after its header
+  test::Folder before;  // besides the inputs; may replace or remove them
+  std::string out, err;
+  int status;
+  test::Folder after;  // everything but the inputs
+  const test::Archive* archive = &kArchive;
+  std::optional<test::ChildSetting> child = {};  // runs in a child process set up so
 };
 
-TEST_F(ExtractionRun, ReportsAndExtractsSelectedEntriesOnly) {
-  const auto result = run(listing_line("data\\snd\\boom.sfx", "512", "3a0") + "\n" +
-                          listing_line("data\\x.SFX", "1", "0") + "\n" +
-                          listing_line("data\\y.Sfx", "1", "0") + "\n" +
-                          listing_line("snd\\boom.sfx.bak", "1", "0") + "\n" +
-                          listing_line("snd.sfx\\readme", "1", "0") + "\n" +
-                          listing_line("noextension", "1", "0") + "\n" +
-                          listing_line("plain.sfx", "0x10", "0x20") + "\n" +
-                          listing_line("a\\neg.sfx", "-5", "0") + "\n");
-  EXPECT_EQ(result.out,
-            "boom.sfx len: 512 loc: 3a0\n"
-            "plain.sfx len: 16 loc: 20\n"
-            "neg.sfx len: -5 loc: 0\n");
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(test::folder_entries(folder_.path()),
-            "Filelist.000 Filelist.txt boom.sfx neg.sfx plain.sfx");
-  EXPECT_EQ(read_file(folder_.file("boom.sfx")), archive_bytes(0x3a0, 512));
-  EXPECT_EQ(read_file(folder_.file("plain.sfx")), archive_bytes(0x20, 16));
-  EXPECT_EQ(read_file(folder_.file("neg.sfx")), "");
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+std::string line(const std::string& path, const std::string& len, const std::string& loc) {
+  return listing_line(path, len, loc) + "\n";
 }
 
-TEST_F(ExtractionRun, NoSelectedEntryLeavesNoTrace) {
-  const auto result = run(listing_line("a\\b.wav", "1", "0") + "\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(test::folder_entries(folder_.path()), "Filelist.000 Filelist.txt");
-}
-
-TEST_F(ExtractionRun, InputsThatCannotBeOpenedGiveStatusOneSilently) {
-  namespace fs = std::filesystem;
-  struct Case {
-    const char* name;
-    bool archive;  // false: missing; a folder of that name when `as_folder`
-    bool listing;
-    bool as_folder;
-  };
-  for (const Case c : {Case{"no archive", false, true, false},
-                       Case{"neither", false, false, false},
-                       Case{"no listing", true, false, false},
-                       Case{"archive is a folder", false, true, true},
-                       Case{"listing is a folder", true, false, true}}) {
-    SCOPED_TRACE(c.name);
-    test::TempFolder folder;
-    const std::string listing = listing_of(listing_line("a\\b.sfx", "1", "0") + "\n");
-    if (c.archive) test::write_file(folder.file("Filelist.000"), "x");
-    if (c.listing) test::write_file(folder.file("Filelist.txt"), listing);
-    if (c.as_folder) fs::create_directory(folder.file(c.archive ? "Filelist.txt" : "Filelist.000"));
-    const auto result = test::run_in(folder.path());
-    EXPECT_EQ(result.status, kExitCannotOpen);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
-    EXPECT_FALSE(test::exists(folder.file("b.sfx")));
-  }
-}
-
-TEST_F(ExtractionRun, LaterEntryWithSameNameWins) {
-  const auto result = run_each_copy_way(listing_line("a\\x.sfx", "10", "100") + "\n" +
-                          listing_line("b\\x.sfx", "20", "50") + "\n");
-  EXPECT_EQ(result.out, "x.sfx len: 10 loc: 100\nx.sfx len: 20 loc: 50\n");
-  EXPECT_EQ(read_file(folder_.file("x.sfx")), archive_bytes(0x50, 20));
-}
-
-TEST_F(ExtractionRun, EntriesOutOfOrderAndOverlapping) {
-  const auto result = run_each_copy_way(listing_line("c.sfx", "300", "200") + "\n" +
-                          listing_line("a.sfx", "300", "0") + "\n" +
-                          listing_line("b.sfx", "300", "100") + "\n");
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(read_file(folder_.file("a.sfx")), archive_bytes(0, 300));
-  EXPECT_EQ(read_file(folder_.file("b.sfx")), archive_bytes(0x100, 300));
-  EXPECT_EQ(read_file(folder_.file("c.sfx")), archive_bytes(0x200, 300));
-}
-
-// Entries stored back to back are read on without a seek; anything else must reposition.
-TEST_F(ExtractionRun, BackToBackEntriesAndJumps) {
-  const auto result = run_each_copy_way(listing_line("a.sfx", "100", "0") + "\n" +
-                          listing_line("b.sfx", "50", "64") + "\n" +
-                          listing_line("empty.sfx", "0", "500") + "\n" +
-                          listing_line("c.sfx", "10", "96") + "\n" +
-                          listing_line("tail.sfx", "0x200", "f00") + "\n" +
-                          listing_line("d.sfx", "5", "10") + "\n" +
-                          listing_line("e.sfx", "5", "15") + "\n");
-  EXPECT_EQ(result.status, kExitProblems);
-  EXPECT_EQ(read_file(folder_.file("a.sfx")), archive_bytes(0, 100));
-  EXPECT_EQ(read_file(folder_.file("b.sfx")), archive_bytes(100, 50));
-  EXPECT_EQ(read_file(folder_.file("c.sfx")), archive_bytes(150, 10));
-  EXPECT_FALSE(test::exists(folder_.file("tail.sfx")));
-  EXPECT_EQ(read_file(folder_.file("d.sfx")), archive_bytes(0x10, 5));
-  EXPECT_EQ(read_file(folder_.file("e.sfx")), archive_bytes(0x15, 5));
-}
-
-TEST_F(ExtractionRun, BytesAreCopiedWithoutTranslation) {
-  archive_ = std::string("ab\r\n\x1a\ncd\r\0ef", 12);
-  const auto result = run_each_copy_way(listing_line("t.sfx", "12", "0") + "\n");
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(read_file(folder_.file("t.sfx")), archive_);
-}
-
-// A replaced file keeps its permission bits; a new one gets the usual ones.
-TEST_F(ExtractionRun, ExistingFilesAreReplacedOrEmptied) {
-  namespace fs = std::filesystem;
-  test::write_file(folder_.file("full.sfx"), std::string(10000, 'z'));
-  test::write_file(folder_.file("empty.sfx"), "old contents");
-  fs::permissions(folder_.file("full.sfx"), fs::perms::owner_read | fs::perms::owner_write |
-                                                fs::perms::group_read);
-  const auto result = run_each_copy_way(listing_line("full.sfx", "5", "10") + "\n" +
-                          listing_line("empty.sfx", "0", "10") + "\n" +
-                          listing_line("new.sfx", "3", "10") + "\n");
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(read_file(folder_.file("full.sfx")), archive_bytes(0x10, 5));
-  EXPECT_EQ(read_file(folder_.file("empty.sfx")), "");
+// A link under an output's name is never followed, removed or replaced, however often
+// the name comes up: each name is listed twice, with a plain entry between.
+Scenario links_outside() {
+  const test::Folder links = {
+      hard_link("hard.sfx", "../outside/target"),
 #ifndef _WIN32
-  EXPECT_EQ(fs::status(folder_.file("full.sfx")).permissions(), fs::perms(0640));
-  EXPECT_EQ(fs::status(folder_.file("new.sfx")).permissions(),
-            fs::status(folder_.file("Filelist.txt")).permissions());
-#endif
-}
-
-#ifndef _WIN32
-// A replacement keeps the old file's owner and group where the run may give them (as root)
-// and always its rwx bits; a set-ID bit survives only with the owner or group it grants, so
-// no run turns an entry into a set-ID program of its own user.
-TEST(Replacement, NeverGainsPrivilege) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "needs root, to give files another owner and to run as another user";
-  }
-  constexpr unsigned kOwner = 4242;  // owns the files before the run
-  constexpr unsigned kUser = 4343;   // the unprivileged run
-  struct Row {
-    const char* name;
-    std::optional<unsigned> run_as;  // none: root
-    unsigned owner, group, mode;     // before
-    unsigned owner_after, group_after, mode_after;
-  };
-  const Row rows[] = {
-      {"setuid.sfx", {}, kOwner, kOwner, 04755, kOwner, kOwner, 04755},
-      {"setgid.sfx", {}, kOwner, kOwner, 02755, kOwner, kOwner, 02755},
-      {"both.sfx", {}, kOwner, kOwner, 06755, kOwner, kOwner, 06755},
-      {"private.sfx", {}, kOwner, kOwner, 0640, kOwner, kOwner, 0640},
-      {"setuid.sfx", kUser, kOwner, kOwner, 04755, kUser, kUser, 0755},
-      {"setgid.sfx", kUser, kOwner, kOwner, 02755, kUser, kUser, 0755},
-      {"both.sfx", kUser, kOwner, kOwner, 06755, kUser, kUser, 0755},
-      {"own.sfx", kUser, kUser, kOwner, 06755, kUser, kUser, 04755},
-  };
-  const std::string archive = test::test_bytes(4096, 19);
-  for (const bool unnamed : {true, false}) {
-    for (const std::optional<unsigned> run_as : {std::optional<unsigned>(), std::optional(kUser)}) {
-      SCOPED_TRACE(std::string(unnamed ? "unnamed file" : "temporary name") + ", run as " +
-                   std::to_string(run_as.value_or(0)));
-      test::TempFolder folder;
-      std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
-      std::string lines;
-      for (const Row& row : rows) {
-        if (row.run_as != run_as) continue;
-        test::write_file(folder.file(row.name), "old");
-        ASSERT_EQ(chown(folder.file(row.name).c_str(), row.owner, row.group), 0);
-        ASSERT_EQ(chmod(folder.file(row.name).c_str(), row.mode), 0);
-        lines += listing_line(row.name, "100", "20") + "\n";
-      }
-      test::write_file(folder.file("Filelist.000"), archive);
-      test::write_file(folder.file("Filelist.txt"), listing_of(lines));
-      const auto result = test::run_in_child(folder.path(), {kKernelCopyThreshold, unnamed},
-                                             {0, run_as});
-      EXPECT_EQ(result.err, "");
-      EXPECT_EQ(result.status, kExitSuccess);
-      for (const Row& row : rows) {
-        if (row.run_as != run_as) continue;
-        SCOPED_TRACE(row.name);
-        struct stat status {};
-        ASSERT_EQ(stat(folder.file(row.name).c_str(), &status), 0);
-        EXPECT_EQ(status.st_uid, row.owner_after);
-        EXPECT_EQ(status.st_gid, row.group_after);
-        EXPECT_EQ(status.st_mode & 07777, row.mode_after);
-        EXPECT_TRUE(read_file(folder.file(row.name)) == archive.substr(0x20, 100));
-      }
-    }
-  }
-}
-#endif
-
-// Records that cannot be used get a diagnostic only when they would have been selected.
-TEST_F(ExtractionRun, UnusableRecordsAreSkipped) {
-  const std::string long_path(2000, 'p');
-  const auto result = run(listing_line("a\\bad.sfx", "many", "0") + "\n" +
-                          listing_line("a\\bad.wav", "many", "0") + "\n" +
-                          listing_line("a\\" + long_path + ".sfx", "1", "0") + "\n" +
-                          listing_line("a\\" + long_path + ".wav", "1", "0") + "\n" +
-                          listing_line("a\\good.sfx", "3", "0") + "\n" +
-                          "a\\short.sfx 1 2 3\n");
-  EXPECT_EQ(result.out, "good.sfx len: 3 loc: 0\n");
-  EXPECT_EQ(result.err,
-            "sfx-extract: Filelist.txt line 2: column 4 does not convert; entry skipped\n"
-            "sfx-extract: Filelist.txt line 4: path longer than 1023 bytes; entry skipped\n"
-            "sfx-extract: Filelist.txt line 7: column 5 does not convert; entry skipped\n");
-  EXPECT_EQ(result.status, kExitProblems);
-  EXPECT_EQ(test::folder_entries(folder_.path()), "Filelist.000 Filelist.txt good.sfx");
-}
-
-TEST_F(ExtractionRun, UnselectedUnusableRecordsAreSilent) {
-  const auto result = run(listing_line("a\\bad.wav", "many", "0") + "\n" +
-                          listing_line(std::string(5000, 'q') + ".wav", "1", "0") + "\n");
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, kExitSuccess);
-}
-
-TEST_F(ExtractionRun, HostileNamesAreReportedButNeverWritten) {
-  namespace fs = std::filesystem;
-  fs::create_directory(folder_.file("inner"));
-  const std::string inner = folder_.path() + "/inner";
-  test::write_file(inner + "/Filelist.000", archive_);
-  test::write_file(inner + "/Filelist.txt",
-                   listing_of(listing_line("x\\../evil.sfx", "4", "0") + "\n" +
-                              listing_line("/abs/path.sfx", "4", "0") + "\n" +
-                              listing_line(std::string("nul\\a\0b.sfx", 11), "4", "0") + "\n" +
-                              listing_line("ok.sfx", "4", "0") + "\n"));
-  const auto result = test::run_in(inner);
-  EXPECT_EQ(result.out, "../evil.sfx len: 4 loc: 0\n/abs/path.sfx len: 4 loc: 0\n"
-                        "a\0b.sfx len: 4 loc: 0\nok.sfx len: 4 loc: 0\n"s);
-  EXPECT_EQ(result.err,
-            "sfx-extract: ../evil.sfx: not a plain file name; entry not extracted\n"
-            "sfx-extract: /abs/path.sfx: not a plain file name; entry not extracted\n"
-            "sfx-extract: a\\x00b.sfx: not a plain file name; entry not extracted\n");
-  EXPECT_EQ(result.status, kExitProblems);
-  EXPECT_EQ(test::folder_entries(folder_.path()), "inner");
-  EXPECT_EQ(test::folder_entries(inner), "Filelist.000 Filelist.txt ok.sfx");
-}
-
-// Windows device names and drive letters are ordinary names elsewhere.
-TEST_F(ExtractionRun, PlatformNameRulesDecideWhatIsCreated) {
-  const bool windows = kHostNameRules == NameRules::windows;
-  const auto result = run(listing_line("a\\CON.sfx", "4", "0") + "\n" +
-                          listing_line("a\\lpt1.x.sfx", "4", "0") + "\n" +
-                          listing_line("a\\c:x.sfx", "4", "0") + "\n");
-  EXPECT_EQ(result.out, "CON.sfx len: 4 loc: 0\nlpt1.x.sfx len: 4 loc: 0\nc:x.sfx len: 4 loc: 0\n");
-  EXPECT_EQ(result.status, windows ? kExitProblems : kExitSuccess);
-  EXPECT_EQ(test::folder_entries(folder_.path()),
-            windows ? "Filelist.000 Filelist.txt"
-                    : "CON.sfx Filelist.000 Filelist.txt c:x.sfx lpt1.x.sfx");
-  if (windows) {
-    EXPECT_EQ(result.err,
-              "sfx-extract: CON.sfx: not a plain file name; entry not extracted\n"
-              "sfx-extract: lpt1.x.sfx: not a plain file name; entry not extracted\n"
-              "sfx-extract: c:x.sfx: not a plain file name; entry not extracted\n");
-  }
-}
-
-TEST_F(ExtractionRun, OutputThatCannotBeCreatedDoesNotStopTheRun) {
-  std::filesystem::create_directory(folder_.file("dir.sfx"));
-  const auto result = run_each_copy_way(listing_line("dir.sfx", "4", "0") + "\n" +
-                          listing_line(std::string(300, 'n') + ".sfx", "4", "0") + "\n" +
-                          listing_line("next.sfx", "4", "8") + "\n");
-  EXPECT_EQ(result.out.substr(0, 24), "dir.sfx len: 4 loc: 0\n" + std::string(2, 'n'));
-  EXPECT_EQ(result.err.rfind("sfx-extract: dir.sfx: cannot create: not a regular file\n", 0), 0u);
-  // Whatever the system says of the name, it was not written, in every way of naming.
-  EXPECT_NE(result.err.find("nnnn.sfx: cannot create: "), std::string::npos);
-  const std::string not_written = "; not written\n";
-  EXPECT_EQ(result.err.substr(result.err.size() - not_written.size()), not_written);
-  EXPECT_EQ(result.status, kExitProblems);
-  EXPECT_EQ(read_file(folder_.file("next.sfx")), archive_bytes(8, 4));
-}
-
-// An entry that cannot be completed installs nothing: a good file under its name stays as
-// it was, and a new name is not created.
-TEST_F(ExtractionRun, ShortArchiveInstallsNothing) {
-  test::write_file(folder_.file("tail.sfx"), "a good earlier extraction");
-  test::write_file(folder_.file("high.sfx"), "another one");
-  const auto result = run_each_copy_way(listing_line("tail.sfx", "0x200", "f00") + "\n" +
-                          listing_line("past.sfx", "10", "2000") + "\n" +
-                          listing_line("high.sfx", "10", "80000000") + "\n" +
-                          listing_line("ok.sfx", "10", "0") + "\n");
-  EXPECT_EQ(result.err,
-            "sfx-extract: tail.sfx: archive ends after 256 of 512 bytes; tail.sfx left as it was\n"
-            "sfx-extract: past.sfx: archive ends after 0 of 10 bytes; not written\n"
-            "sfx-extract: high.sfx: location 0x80000000 is beyond 0x7fffffff; high.sfx left as it was\n");
-  EXPECT_EQ(result.status, kExitProblems);
-  EXPECT_EQ(read_file(folder_.file("tail.sfx")), "a good earlier extraction");
-  EXPECT_EQ(read_file(folder_.file("high.sfx")), "another one");
-  EXPECT_EQ(read_file(folder_.file("ok.sfx")), archive_bytes(0, 10));
-  EXPECT_EQ(test::folder_entries(folder_.path()),
-            "Filelist.000 Filelist.txt high.sfx ok.sfx tail.sfx");
-}
-
-// An input reached under an output's name is never replaced: by a hard link on every
-// platform (Windows tells files apart by volume and file index), and by a symbolic link
-// where one can be made.
-TEST_F(ExtractionRun, LinksToTheInputsAreNeverWritten) {
-  namespace fs = std::filesystem;
-  test::write_file(folder_.file("Filelist.000"), archive_);
-  test::write_file(folder_.file("Filelist.txt"), listing_of(listing_line("hard.sfx", "4", "0") + "\n" +
-                                                            listing_line("listing.sfx", "4", "0") + "\n" +
-                                                            listing_line("archive.sfx", "4", "0") + "\n"));
-  fs::create_hard_link(folder_.file("Filelist.000"), folder_.file("hard.sfx"));
-  fs::create_hard_link(folder_.file("Filelist.txt"), folder_.file("listing.sfx"));
-  std::string expected =
-      "sfx-extract: hard.sfx: cannot create: it is one of the input files\n"
-      "sfx-extract: listing.sfx: cannot create: it is one of the input files\n";
-#ifndef _WIN32
-  fs::create_symlink("Filelist.000", folder_.file("archive.sfx"));
-  expected += "sfx-extract: archive.sfx: cannot create: it is a symbolic link\n";
-#endif
-  const std::string listing = read_file(folder_.file("Filelist.txt"));
-  const auto result = test::run_in(folder_.path());
-  EXPECT_EQ(result.err, expected);
-  EXPECT_EQ(read_file(folder_.file("Filelist.000")), archive_);
-  EXPECT_EQ(read_file(folder_.file("Filelist.txt")), listing);
-  EXPECT_EQ(read_file(folder_.file("hard.sfx")), archive_);
-  EXPECT_EQ(read_file(folder_.file("listing.sfx")), listing);
-  EXPECT_EQ(result.status, kExitProblems);
-}
-
-// A link under an output's name is never written through, never removed and never
-// replaced, however often the name comes up; the rest of the run goes on.
-TEST(OutputLinks, AreRefusedAndLeftAsTheyWere) {
-  namespace fs = std::filesystem;
-  // boom.sfx is a symbolic link to `target` or, without one, a hard link to outside/target.
-  // loop.sfx links back to boom.sfx; mine.wav is a file in the folder.
-  struct Case {
-    const char* target;
-    const char* why;
-  };
-  const Case cases[] = {
-      {nullptr, "it has other names (hard links)"},
-#ifndef _WIN32
-      {"../outside/target", "it is a symbolic link"},
-      {"../outside/new", "it is a symbolic link"},  // dangling
-      {"../outside", "it is a symbolic link"},      // a folder
-      {"loop.sfx", "it is a symbolic link"},
-      {"mine.wav", "it is a symbolic link"},
+      link_to("out.sfx", "../outside/target"), link_to("dangling.sfx", "../outside/new"),
+      link_to("dir.sfx", "../outside"), link_to("loop.sfx", "loop2.sfx"),
+      link_to("loop2.sfx", "loop.sfx"), link_to("inside.sfx", "mine.wav"),
+      file("mine.wav", "mine"),
 #endif
   };
-  const std::string archive = test::test_bytes(256, 9);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.target ? c.target : "hard link");
+  Scenario scenario{"LinksAreRefusedAndLeftAsTheyWere", "", links, "", "", kExitProblems, links};
+  for (const test::Item& link : links) {
+    if (link.name == "loop2.sfx" || link.name == "mine.wav") continue;
+    scenario.records += line("a\\" + link.name, "8", "0") + line("ok.sfx", "4", "10");
+    scenario.out += link.name + " len: 8 loc: 0\nok.sfx len: 4 loc: 10\n";
+    scenario.err += refused(link.name, link.kind == test::Item::hard_link
+                                           ? "it has other names (hard links)"
+                                           : "it is a symbolic link");
+  }
+  scenario.err += scenario.err;
+  scenario.records += scenario.records;
+  scenario.out += scenario.out;
+  scenario.after.push_back(file("ok.sfx", at(0x10, 4)));
+  return scenario;
+}
+
+const std::string kLongName = std::string(300, 'n') + ".sfx";
+const std::string kLong(2000, 'p');
+
+const Scenario kScenarios[] = {
+    {"ReportsAndExtractsSelectedEntriesOnly",
+     line("data\\snd\\boom.sfx", "512", "3a0") + line("data\\x.SFX", "1", "0") +
+         line("snd.sfx\\readme", "1", "0") + line("noextension", "1", "0") +
+         line("plain.sfx", "0x10", "0x20") + line("a\\neg.sfx", "-5", "0") +
+         line("a\\n.sfx", "0x80000000", "ffffffff"),
+     {},
+     "boom.sfx len: 512 loc: 3a0\nplain.sfx len: 16 loc: 20\nneg.sfx len: -5 loc: 0\n"
+     "n.sfx len: -2147483648 loc: ffffffff\n",
+     "",
+     kExitSuccess,
+     {file("boom.sfx", at(0x3a0, 512)), file("plain.sfx", at(0x20, 16)), file("neg.sfx", ""),
+      file("n.sfx", "")}},
+    {"NoSelectedEntryLeavesNoTrace", line("a\\b.wav", "1", "0"), {}, "", "", kExitSuccess, {}},
+    {"LaterEntryWithSameNameWins",
+     line("a\\x.sfx", "10", "100") + line("b\\x.sfx", "20", "50"),
+     {},
+     "x.sfx len: 10 loc: 100\nx.sfx len: 20 loc: 50\n",
+     "",
+     kExitSuccess,
+     {file("x.sfx", at(0x50, 20))}},
+    // Back to back (read on without a seek), overlapping, out of order, and jumps back;
+    // the first entry holds every byte value, CR, LF, 0x1A and NUL untranslated.
+    {"EntriesWhereverTheyLie",
+     line("all.sfx", "256", "0") + line("b.sfx", "50", "100") + line("empty.sfx", "0", "500") +
+         line("c.sfx", "10", "132") + line("d.sfx", "5", "10") + line("e.sfx", "5", "15") +
+         line("z.sfx", "300", "200") + line("y.sfx", "300", "100"),
+     {},
+     "all.sfx len: 256 loc: 0\nb.sfx len: 50 loc: 100\nempty.sfx len: 0 loc: 500\n"
+     "c.sfx len: 10 loc: 132\nd.sfx len: 5 loc: 10\ne.sfx len: 5 loc: 15\n"
+     "z.sfx len: 300 loc: 200\ny.sfx len: 300 loc: 100\n",
+     "",
+     kExitSuccess,
+     {file("all.sfx", at(0, 256)), file("b.sfx", at(0x100, 50)), file("empty.sfx", ""),
+      file("c.sfx", at(0x132, 10)), file("d.sfx", at(0x10, 5)), file("e.sfx", at(0x15, 5)),
+      file("z.sfx", at(0x200, 300)), file("y.sfx", at(0x100, 300))}},
+    {"LargeEntryIsCopiedByteForByte",
+     line("big.sfx", std::to_string(kLarge.size - 3), "3"),
+     {},
+     "big.sfx len: " + std::to_string(kLarge.size - 3) + " loc: 3\n",
+     "",
+     kExitSuccess,
+     {file("big.sfx", kLarge.data.substr(3))},
+     &kLarge},
+    // A replacement keeps the old file's permission bits; a new file gets the usual ones.
+    {"ExistingFilesAreReplacedOrEmptied",
+     line("full.sfx", "5", "10") + line("empty.sfx", "0", "10") + line("new.sfx", "3", "10"),
+     {file("full.sfx", std::string(10000, 'z'), 0640), file("empty.sfx", "old contents", 0604)},
+     "full.sfx len: 5 loc: 10\nempty.sfx len: 0 loc: 10\nnew.sfx len: 3 loc: 10\n",
+     "",
+     kExitSuccess,
+     {file("full.sfx", at(0x10, 5), 0640), file("empty.sfx", "", 0604),
+      file("new.sfx", at(0x10, 3))}},
+    {"ArchiveEndsEarlyOrLocationTooHigh",
+     line("tail.sfx", "0x200", "f00") + line("past.sfx", "10", "2000") +
+         line("high.sfx", "10", "80000000") + line("ok.sfx", "10", "0"),
+     {file("tail.sfx", "a good earlier extraction"), file("high.sfx", "another one")},
+     "tail.sfx len: 512 loc: f00\npast.sfx len: 10 loc: 2000\nhigh.sfx len: 10 loc: 80000000\n"
+     "ok.sfx len: 10 loc: 0\n",
+     said("tail.sfx", "archive ends after 256 of 512 bytes; tail.sfx left as it was") +
+         said("past.sfx", "archive ends after 0 of 10 bytes; not written") +
+         said("high.sfx", "location 0x80000000 is beyond 0x7fffffff; high.sfx left as it was"),
+     kExitProblems,
+     {file("tail.sfx", "a good earlier extraction"), file("high.sfx", "another one"),
+      file("ok.sfx", at(0, 10))}},
+    // Before, across and just after offset 2^31, up to the last location, and past the end.
+    {"Past2GiB",
+     line("before.sfx", "256", "7ffffe00") + line("across.sfx", "512", "7fffff00") +
+         line("inside.sfx", "256", "7fffff80") + line("last.sfx", "0x101", "7fffffff") +
+         line("past.sfx", "512", "7ffffff0"),
+     {},
+     "before.sfx len: 256 loc: 7ffffe00\nacross.sfx len: 512 loc: 7fffff00\n"
+     "inside.sfx len: 256 loc: 7fffff80\nlast.sfx len: 257 loc: 7fffffff\n"
+     "past.sfx len: 512 loc: 7ffffff0\n",
+     said("past.sfx", "archive ends after 272 of 512 bytes; not written"),
+     kExitProblems,
+     {file("before.sfx", kPast2GiB.bytes(0x7FFFFE00, 256)),
+      file("across.sfx", kPast2GiB.bytes(0x7FFFFF00, 512)),
+      file("inside.sfx", kPast2GiB.bytes(0x7FFFFF80, 256)),
+      file("last.sfx", kPast2GiB.bytes(0x7FFFFFFF, 0x101))},
+     &kPast2GiB},
+    // Records that cannot be used get a diagnostic only when they would have been selected.
+    {"UnusableRecordsAreSkipped",
+     line("a\\bad.sfx", "many", "0") + line("a\\bad.wav", "many", "0") +
+         line("a\\" + kLong + ".sfx", "1", "0") + line("a\\" + kLong + ".wav", "1", "0") +
+         line("a\\good.sfx", "3", "0") + "a\\short.sfx 1 2 3\n",
+     {},
+     "good.sfx len: 3 loc: 0\n",
+     said("Filelist.txt line 2", "column 4 does not convert; entry skipped") +
+         said("Filelist.txt line 4", "path longer than 1023 bytes; entry skipped") +
+         said("Filelist.txt line 7", "column 5 does not convert; entry skipped"),
+     kExitProblems,
+     {file("good.sfx", at(0, 3))}},
+    {"HostileNamesAreReportedButNeverWritten",
+     line("x\\../evil.sfx", "4", "0") + line("/abs/path.sfx", "4", "0") +
+         line("nul\\a\0b.sfx"s, "4", "0") + line("ok.sfx", "4", "0"),
+     {},
+     "../evil.sfx len: 4 loc: 0\n/abs/path.sfx len: 4 loc: 0\na\0b.sfx len: 4 loc: 0\n"
+     "ok.sfx len: 4 loc: 0\n"s,
+     said("../evil.sfx", "not a plain file name; entry not extracted") +
+         said("/abs/path.sfx", "not a plain file name; entry not extracted") +
+         said("a\\x00b.sfx", "not a plain file name; entry not extracted"),
+     kExitProblems,
+     {file("ok.sfx", at(0, 4))}},
+    // Windows device names and drive letters are ordinary names elsewhere.
+    {"PlatformNameRulesDecideWhatIsCreated",
+     line("a\\CON.sfx", "4", "0") + line("a\\lpt1.x.sfx", "4", "0") + line("a\\c:x.sfx", "4", "0"),
+     {},
+     "CON.sfx len: 4 loc: 0\nlpt1.x.sfx len: 4 loc: 0\nc:x.sfx len: 4 loc: 0\n",
+#ifdef _WIN32
+     said("CON.sfx", "not a plain file name; entry not extracted") +
+         said("lpt1.x.sfx", "not a plain file name; entry not extracted") +
+         said("c:x.sfx", "not a plain file name; entry not extracted"),
+     kExitProblems,
+     {}},
+#else
+     "",
+     kExitSuccess,
+     {file("CON.sfx", at(0, 4)), file("lpt1.x.sfx", at(0, 4)), file("c:x.sfx", at(0, 4))}},
+#endif
+    {"FolderUnderAnOutputName",
+     line("dir.sfx", "4", "0") + line("next.sfx", "4", "8"),
+     {test::folder("dir.sfx")},
+     "dir.sfx len: 4 loc: 0\nnext.sfx len: 4 loc: 8\n",
+     refused("dir.sfx", "not a regular file"),
+     kExitProblems,
+     {test::folder("dir.sfx"), file("next.sfx", at(8, 4))}},
+    // The inputs under an output's name are never written: hard links on every platform
+    // (Windows tells files apart by volume and file index), a symbolic link where one can
+    // be made.
+    {"InputsAreNeverWritten",
+     line("hard.sfx", "4", "0") + line("listing.sfx", "4", "0") + line("archive.sfx", "4", "0"),
+     {hard_link("hard.sfx", "Filelist.000"), hard_link("listing.sfx", "Filelist.txt"),
+#ifndef _WIN32
+      link_to("archive.sfx", "Filelist.000")
+#endif
+     },
+     "hard.sfx len: 4 loc: 0\nlisting.sfx len: 4 loc: 0\narchive.sfx len: 4 loc: 0\n",
+     refused("hard.sfx", "it is one of the input files") +
+         refused("listing.sfx", "it is one of the input files") +
+#ifdef _WIN32
+         "",
+     kExitProblems,
+     {hard_link("hard.sfx", "Filelist.000"), hard_link("listing.sfx", "Filelist.txt"),
+      file("archive.sfx", at(0, 4))}},
+#else
+         refused("archive.sfx", "it is a symbolic link"),
+     kExitProblems,
+     {hard_link("hard.sfx", "Filelist.000"), hard_link("listing.sfx", "Filelist.txt"),
+      link_to("archive.sfx", "Filelist.000")}},
+#endif
+    links_outside(),
+#ifndef _WIN32
+    {"NameTooLong",
+     line(kLongName, "4", "0"),
+     {},
+     kLongName + " len: 4 loc: 0\n",
+     said(kLongName, "cannot create: " + os_error(ENAMETOOLONG) + "; not written"),
+     kExitProblems,
+     {}},
+    // Under a file-size limit an entry that cannot be written whole installs nothing, with
+    // the same diagnostic whichever way it was copied, and the entries after it go on.
+    {"FileSizeLimitFailsOneEntry",
+     line("big.sfx", "300000", "0") + line("small.sfx", "100", "10") +
+         line("next.sfx", "200000", "100"),
+     {file("next.sfx", "good")},
+     "big.sfx len: 300000 loc: 0\nsmall.sfx len: 100 loc: 10\nnext.sfx len: 200000 loc: 100\n",
+     said("big.sfx", "write failed after 150000 of 300000 bytes: File too large; not written") +
+         said("next.sfx",
+              "write failed after 150000 of 200000 bytes: File too large; next.sfx left as it was"),
+     kExitProblems,
+     {file("small.sfx", kLimited.bytes(0x10, 100)), file("next.sfx", "good")},
+     &kLimited,
+     test::ChildSetting{150000, std::nullopt}},
+    // A replacement keeps the owner and group where the run may give them (as root), and
+    // a set-ID bit only with the owner or group it grants.
+    {"ReplacedAsRoot",
+     line("setuid.sfx", "4", "0") + line("setgid.sfx", "4", "0") + line("both.sfx", "4", "0") +
+         line("private.sfx", "4", "0"),
+     {owned(file("setuid.sfx", "old", 04755), kOwner, kOwner),
+      owned(file("setgid.sfx", "old", 02755), kOwner, kOwner),
+      owned(file("both.sfx", "old", 06755), kOwner, kOwner),
+      owned(file("private.sfx", "old", 0640), kOwner, kOwner)},
+     "setuid.sfx len: 4 loc: 0\nsetgid.sfx len: 4 loc: 0\nboth.sfx len: 4 loc: 0\n"
+     "private.sfx len: 4 loc: 0\n",
+     "",
+     kExitSuccess,
+     {owned(file("setuid.sfx", at(0, 4), 04755), kOwner, kOwner),
+      owned(file("setgid.sfx", at(0, 4), 02755), kOwner, kOwner),
+      owned(file("both.sfx", at(0, 4), 06755), kOwner, kOwner),
+      owned(file("private.sfx", at(0, 4), 0640), kOwner, kOwner)}},
+    {"ReplacedByAnotherUser",
+     line("setuid.sfx", "4", "0") + line("setgid.sfx", "4", "0") + line("both.sfx", "4", "0") +
+         line("own.sfx", "4", "0"),
+     {owned(file("setuid.sfx", "old", 04755), kOwner, kOwner),
+      owned(file("setgid.sfx", "old", 02755), kOwner, kOwner),
+      owned(file("both.sfx", "old", 06755), kOwner, kOwner),
+      owned(file("own.sfx", "old", 06755), kUser, kOwner)},
+     "setuid.sfx len: 4 loc: 0\nsetgid.sfx len: 4 loc: 0\nboth.sfx len: 4 loc: 0\n"
+     "own.sfx len: 4 loc: 0\n",
+     "",
+     kExitSuccess,
+     {owned(file("setuid.sfx", at(0, 4), 0755), kUser, kUser),
+      owned(file("setgid.sfx", at(0, 4), 0755), kUser, kUser),
+      owned(file("both.sfx", at(0, 4), 0755), kUser, kUser),
+      owned(file("own.sfx", at(0, 4), 04755), kUser, kUser)},
+     &kArchive,
+     test::ChildSetting{0, kUser}},
+#endif
+};
+
+// Every way the run can copy and name its outputs.
+struct Way {
+  const char* name;
+  RunOptions options;
+};
+const Way kWays[] = {
+    {"stream, unnamed file", {std::nullopt, true}},
+#ifndef _WIN32
+    {"kernel copy, unnamed file", {1, true}},
+    {"stream, temporary name", {std::nullopt, false}},
+    {"kernel copy, temporary name", {1, false}},
+#endif
+};
+
+class ExtractionRun : public testing::TestWithParam<Scenario> {};
+
+TEST_P(ExtractionRun, EveryWayGivesTheSameOutcome) {
+  const Scenario& scenario = GetParam();
+  const bool owners = std::any_of(scenario.before.begin(), scenario.before.end(),
+                                  [](const test::Item& item) { return item.owner.has_value(); });
+#ifndef _WIN32
+  if (owners && geteuid() != 0) GTEST_SKIP() << "needs root, to give files another owner";
+#endif
+  const std::string listing = test::listing_of(scenario.records);
+  for (const Way& way : kWays) {
+    SCOPED_TRACE(way.name);
     test::TempFolder parent;
     const std::string run = parent.file("run");
-    const std::string outside = parent.file("outside");
     fs::create_directory(run);
-    fs::create_directory(outside);
-    test::write_file(outside + "/target", "outside: must stay as it is");
-    test::write_file(run + "/Filelist.000", archive);
-    test::write_file(run + "/Filelist.txt",
-                     listing_of(listing_line("a\\boom.sfx", "8", "0") + "\n" +
-                                listing_line("ok.sfx", "4", "10") + "\n" +
-                                listing_line("b\\boom.sfx", "0", "0") + "\n"));
-    test::write_file(run + "/mine.wav", "mine");
-    if (c.target == nullptr) {
-      fs::create_hard_link(outside + "/target", run + "/boom.sfx");
-    } else {
-      fs::create_symlink(c.target, run + "/boom.sfx");
-      fs::create_symlink("boom.sfx", run + "/loop.sfx");
+    fs::create_directory(parent.file("outside"));
+    test::write_file(parent.file("outside/target"), kOutside);
+    if (!test::write_archive(run + "/Filelist.000", *scenario.archive)) {
+      GTEST_SKIP() << "the file system of " << run << " cannot hold a sparse file";
     }
-    const std::string before = test::tree_snapshot(parent.path());
-    const auto result = test::run_in(run);
-    EXPECT_EQ(result.out, "boom.sfx len: 8 loc: 0\nok.sfx len: 4 loc: 10\nboom.sfx len: 0 loc: 0\n");
-    const std::string diagnostic = std::string("sfx-extract: boom.sfx: cannot create: ") + c.why + "\n";
-    EXPECT_EQ(result.err, diagnostic + diagnostic);
-    EXPECT_EQ(result.status, kExitProblems);
-    EXPECT_TRUE(read_file(run + "/ok.sfx") == archive.substr(16, 4));
-    fs::remove(run + "/ok.sfx");
-    EXPECT_EQ(test::tree_snapshot(parent.path()), before);
+    test::write_file(run + "/Filelist.txt", listing);
+    test::make_items(run, scenario.before);
+    // A run as another user must be able to replace files in its folder.
+    if (owners) fs::permissions(run, fs::perms::all);
+    const test::RunResult result = test::run_in(run, way.options, scenario.child);
+    EXPECT_EQ(result.out, scenario.out);
+    EXPECT_EQ(result.err, scenario.err);
+    EXPECT_EQ(result.status, scenario.status);
+    EXPECT_EQ(test::differences(run, scenario.after), "");
+    EXPECT_EQ(test::read_file(run + "/Filelist.txt"), listing);
+    if (scenario.archive->data.size() == scenario.archive->size) {
+      EXPECT_TRUE(test::read_file(run + "/Filelist.000") == scenario.archive->data);
+    }
+    EXPECT_EQ(test::folder_entries(parent.path()), "outside run");
+    EXPECT_EQ(test::folder_entries(parent.file("outside")), "target");
+    EXPECT_EQ(test::read_file(parent.file("outside/target")), kOutside);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ExtractionRun, testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 #ifdef _WIN32
-// A symbolic link is a reparse point on Windows; where the system can make one (Wine may
-// not), it must be refused like a link on POSIX.
-TEST_F(ExtractionRun, ReparsePointIsRefused) {
-  std::filesystem::create_directory(folder_.file("folder"));
-  test::write_file(folder_.file("target.wav"), "target");
-  // A link to a file, and one to a folder (a directory reparse point, like a junction).
-  const bool made = CreateSymbolicLinkA(folder_.file("file.sfx").c_str(), "target.wav", 0) &&
-                    CreateSymbolicLinkA(folder_.file("dir.sfx").c_str(), "folder",
-                                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+// Refused on Windows alone: a file with the read-only attribute, which Windows itself would
+// not replace, and symbolic links to a file and to a folder (reparse points, like a
+// junction), where the system can make them (Wine cannot).
+TEST(ExtractionRunOnWindows, ReadOnlyFilesAndReparsePointsAreRefused) {
+  test::TempFolder folder;
+  fs::create_directory(folder.file("folder"));
+  test::write_file(folder.file("target.wav"), "target");
+  test::write_file(folder.file("kept.sfx"), "read-only");
+  ASSERT_TRUE(SetFileAttributesA(folder.file("kept.sfx").c_str(), FILE_ATTRIBUTE_READONLY));
+  bool links = CreateSymbolicLinkA(folder.file("file.sfx").c_str(), "target.wav", 0) &&
+               CreateSymbolicLinkA(folder.file("dir.sfx").c_str(), "folder",
+                                   SYMBOLIC_LINK_FLAG_DIRECTORY);
   for (const char* name : {"file.sfx", "dir.sfx"}) {
-    const DWORD attributes = GetFileAttributesA(folder_.file(name).c_str());
-    if (!made || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      GTEST_SKIP() << "this system makes no symbolic links";
-    }
+    const DWORD attributes = GetFileAttributesA(folder.file(name).c_str());
+    links = links && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   }
-  const auto result = run(listing_line("file.sfx", "4", "0") + "\n" + listing_line("dir.sfx", "4", "0") + "\n");
-  EXPECT_EQ(result.err, "sfx-extract: file.sfx: cannot create: it is a symbolic link\n"
-                        "sfx-extract: dir.sfx: cannot create: it is a symbolic link\n");
-  EXPECT_EQ(read_file(folder_.file("target.wav")), "target");
-  EXPECT_EQ(test::folder_entries(folder_.file("folder")), "");
+  test::write_file(folder.file("Filelist.000"), kArchive.data);
+  const std::string link_lines = line("file.sfx", "4", "0") + line("dir.sfx", "4", "0");
+  test::write_file(folder.file("Filelist.txt"),
+                   test::listing_of(line("kept.sfx", "4", "0") + (links ? link_lines : "")));
+  const auto result = test::run_in(folder.path());
+  SetFileAttributesA(folder.file("kept.sfx").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(result.err, refused("kept.sfx", "it is read-only") +
+                            (links ? refused("file.sfx", "it is a symbolic link") +
+                                         refused("dir.sfx", "it is a symbolic link")
+                                   : ""));
+  EXPECT_EQ(test::read_file(folder.file("kept.sfx")), "read-only");
+  EXPECT_EQ(test::read_file(folder.file("target.wav")), "target");
+  EXPECT_EQ(test::folder_entries(folder.file("folder")), "");
   EXPECT_EQ(result.status, kExitProblems);
-}
-// A file with the read-only attribute is not replaced, as Windows itself would not.
-TEST_F(ExtractionRun, ReadOnlyFileIsRefused) {
-  test::write_file(folder_.file("kept.sfx"), "read-only");
-  ASSERT_TRUE(SetFileAttributesA(folder_.file("kept.sfx").c_str(), FILE_ATTRIBUTE_READONLY));
-  const auto result = run(listing_line("kept.sfx", "4", "0") + "\n");
-  SetFileAttributesA(folder_.file("kept.sfx").c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(result.err, "sfx-extract: kept.sfx: cannot create: it is read-only\n");
-  EXPECT_EQ(read_file(folder_.file("kept.sfx")), "read-only");
-  EXPECT_EQ(result.status, kExitProblems);
+  if (!links) GTEST_SKIP() << "this system makes no symbolic links; only read-only was tried";
 }
 #endif
-
-TEST_F(ExtractionRun, LargeEntryIsCopiedByteForByte) {
-  archive_ = test::test_bytes(40u << 20, 11);
-  const auto result = run_each_copy_way(listing_line("big.sfx", std::to_string((40u << 20) - 3), "3") + "\n");
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_TRUE(read_file(folder_.file("big.sfx")) == archive_.substr(3));
-}
 
 #ifdef __linux__
-// Under a file-size limit an entry that cannot be written whole installs nothing, with the
-// same diagnostic whichever way it was copied, and the entries after it are still extracted.
-TEST_F(ExtractionRun, FileSizeLimitFailsOneEntryEitherWay) {
-  archive_ = test::test_bytes(300000, 3);
-  test::write_file(folder_.file("Filelist.000"), archive_);
-  test::write_file(folder_.file("Filelist.txt"),
-                   listing_of(listing_line("big.sfx", "300000", "0") + "\n" +
-                              listing_line("small.sfx", "100", "10") + "\n" +
-                              listing_line("next.sfx", "200000", "100") + "\n"));
-  test::write_file(folder_.file("next.sfx"), "good");
-  for (const RunOptions options : {RunOptions{std::nullopt}, RunOptions{1}, RunOptions{}}) {
-    SCOPED_TRACE(options.kernel_copy_from ? std::to_string(*options.kernel_copy_from) : "none");
-    const auto result = test::run_in_child(folder_.path(), options, {150000, std::nullopt});
-    EXPECT_EQ(result.err,
-              "sfx-extract: big.sfx: write failed after 150000 of 300000 bytes: File too large; not written\n"
-              "sfx-extract: next.sfx: write failed after 150000 of 200000 bytes: File too large; next.sfx left as it was\n");
-    EXPECT_EQ(result.status, kExitProblems);
-    EXPECT_TRUE(read_file(folder_.file("small.sfx")) == archive_.substr(16, 100));
-    EXPECT_EQ(read_file(folder_.file("next.sfx")), "good");
-    EXPECT_EQ(test::folder_entries(folder_.path()),
-              "Filelist.000 Filelist.txt next.sfx small.sfx");
-  }
-}
-
 // An archive on another kind of file system (tmpfs) cannot be copied from inside the
 // kernel into this folder: the entry goes on through the stream, and so do later ones.
-TEST_F(ExtractionRun, KernelRefusalFallsBackToTheStream) {
+TEST(ExtractionRunOnLinux, KernelRefusalFallsBackToTheStream) {
   const std::string shm_archive = "/dev/shm/sfx-test-archive-" + std::to_string(getpid());
-  archive_ = test::test_bytes(1 << 20, 5);
-  test::write_file(shm_archive, archive_);
-  if (read_file(shm_archive) != archive_) {
+  const std::string archive = test::test_bytes(1 << 20, 5);
+  test::write_file(shm_archive, archive);
+  if (test::read_file(shm_archive) != archive) {
     std::error_code ignored;
-    std::filesystem::remove(shm_archive, ignored);
+    fs::remove(shm_archive, ignored);
     GTEST_SKIP() << "cannot write " << shm_archive << "; the test needs a writable tmpfs there";
   }
-  std::filesystem::create_symlink(shm_archive, folder_.file("Filelist.000"));
-  test::write_file(folder_.file("Filelist.txt"),
-                   listing_of(listing_line("a.sfx", "600000", "0") + "\n" +
-                              listing_line("b.sfx", "300000", "927c0") + "\n" +
-                              listing_line("c.sfx", "500000", "10") + "\n"));
-  const auto result = test::run_in(folder_.path(), RunOptions{1});
-  std::filesystem::remove(shm_archive);
+  test::TempFolder folder;
+  fs::create_symlink(shm_archive, folder.file("Filelist.000"));
+  test::write_file(folder.file("Filelist.txt"),
+                   test::listing_of(line("a.sfx", "600000", "0") +
+                                    line("b.sfx", "300000", "927c0") +
+                                    line("c.sfx", "500000", "10")));
+  const auto result = test::run_in(folder.path(), RunOptions{1});
+  fs::remove(shm_archive);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_TRUE(read_file(folder_.file("a.sfx")) == archive_bytes(0, 600000));
-  EXPECT_TRUE(read_file(folder_.file("b.sfx")) == archive_bytes(600000, 300000));
-  EXPECT_TRUE(read_file(folder_.file("c.sfx")) == archive_bytes(16, 500000));
+  EXPECT_TRUE(test::read_file(folder.file("a.sfx")) == archive.substr(0, 600000));
+  EXPECT_TRUE(test::read_file(folder.file("b.sfx")) == archive.substr(600000, 300000));
+  EXPECT_TRUE(test::read_file(folder.file("c.sfx")) == archive.substr(16, 500000));
 }
 #endif
-
-TEST(ReportLine, FormatsAsTheListingShowsIt) {
-  EXPECT_EQ(report_line("boom.sfx", 512, 0x3A0), "boom.sfx len: 512 loc: 3a0\n");
-  EXPECT_EQ(report_line("n.sfx", -2147483647 - 1, 0xFFFFFFFF),
-            "n.sfx len: -2147483648 loc: ffffffff\n");
-  EXPECT_EQ(report_line("z.sfx", 0, 0), "z.sfx len: 0 loc: 0\n");
-}
 
 }  // namespace
 }  // namespace sfx

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "tests/test_support.h"
@@ -94,7 +92,25 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"AllWhiteSpaceSeparates",
                  listing_of("p.sfx\t1\v2\f3 5 6 7 8 9 10 11 12 13 14 15 ff\n"), "p.sfx 3 ff@2\nend"},
         WalkCase{"TruncatedLastRecord", listing_of(kRecordA + "\nd\\c.sfx 1 2 3\n"),
-                 "d\\a.sfx 10 1f@2\nd\\c.sfx !5@3\nend"}),
+                 "d\\a.sfx 10 1f@2\nd\\c.sfx !5@3\nend"},
+        // A failed conversion leaves the position at the failing character; the next line
+        // skip goes on from there, so the next line still gives its record.
+        WalkCase{"RecordAfterFailedConversion",
+                 listing_of(listing_line("p.sfx", "1", "zz") + "\n" + kRecordB + "\n"),
+                 "p.sfx !16@2\nd\\b.wav 20 2e@3\nend"},
+        // A header of 1023 characters and its line break is skipped whole; one more, and
+        // that character starts the first record. A CR before the LF changes nothing.
+        WalkCase{"HeaderOf1023", std::string(1023, 'h') + "\n" + kRecordA, "d\\a.sfx 10 1f@2\nend"},
+        WalkCase{"HeaderOf1024", std::string(1024, 'h') + "\n" + kRecordA, "h 2 15@1\nend"},
+        WalkCase{"HeaderOf1022AndCR", std::string(1022, 'h') + "\r\n" + kRecordA, "d\\a.sfx 10 1f@2\nend"},
+        WalkCase{"HeaderOf1023AndCR", std::string(1023, 'h') + "\r\n" + kRecordA, "d\\a.sfx 10 1f@2\nend"},
+        // An overlong path keeps its last 1023 bytes, and with them its extension.
+        WalkCase{"OverlongPath",
+                 listing_of(listing_line(std::string(5000, 'a') + "\\x.sfx", "1", "2") + "\n" +
+                            kRecordB),
+                 std::string(1017, 'a') + "\\x.sfx too long (1023)@2\nd\\b.wav 20 2e@3\nend"},
+        WalkCase{"PathOf1023", listing_of(listing_line(std::string(1023, 'b'), "1", "2")),
+                 std::string(1023, 'b') + " 1 2@2\nend"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Column 4 (any base), column 7 (decimal) and column 16 (hex), as the record sees them.
@@ -141,31 +157,6 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"LocPrefixWithoutDigit", numbers("1", "7", "0xg"), "p.sfx !16@2\nend"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A failed conversion leaves the position at the failing character; the next line skip
-// goes on from there, so the next line still gives its record.
-TEST(ListingReader, RecordAfterFailedConversionIsRead) {
-  EXPECT_EQ(walk(numbers("1", "7", "zz") + kRecordB + "\n"), "p.sfx !16@2\nd\\b.wav 20 2e@3\nend");
-}
-
-TEST(ListingReader, LineSkipStopsAfter1023Characters) {
-  // A header of 1023 characters plus a line break is skipped whole ...
-  EXPECT_EQ(walk(std::string(1023, 'h') + "\n" + kRecordA + "\n"), "d\\a.sfx 10 1f@2\nend");
-  // ... one character more, and that character starts the first record.
-  EXPECT_EQ(walk(std::string(1024, 'h') + "\n" + kRecordA + "\n"), "h 2 15@1\nend");
-  // A CR before the line feed changes nothing, whether the skip ends on it or on the LF:
-  // the white space before the record takes what the skip leaves.
-  EXPECT_EQ(walk(std::string(1022, 'h') + "\r\n" + kRecordA + "\n"), "d\\a.sfx 10 1f@2\nend");
-  EXPECT_EQ(walk(std::string(1023, 'h') + "\r\n" + kRecordA + "\n"), "d\\a.sfx 10 1f@2\nend");
-}
-
-TEST(ListingReader, OverlongPathKeepsItsEnd) {
-  const std::string head(5000, 'a');
-  const std::string listing = listing_of(listing_line(head + "\\x.sfx", "1", "2") + "\n" + kRecordB + "\n");
-  EXPECT_EQ(walk(listing), std::string(1017, 'a') + "\\x.sfx too long (1023)@2\nd\\b.wav 20 2e@3\nend");
-  const std::string exact(kMaxPathLength, 'b');
-  EXPECT_EQ(walk(listing_of(listing_line(exact, "1", "2"))), exact + " 1 2@2\nend");
-}
-
 TEST(ListingReader, RecordsAcrossBufferBoundaries) {
   // Enough records that CR LF pairs, columns and numbers fall on every buffer edge.
   std::string listing = "h\r\n";
@@ -180,70 +171,6 @@ TEST(ListingReader, RecordsAcrossBufferBoundaries) {
   }
   EXPECT_EQ(walk(listing), expected + "end");
 }
-
-// Every kind of white space separates columns of every width from 1 to 17, and LF also
-// counts lines.
-TEST(ListingReader, EveryWhiteSpaceEndsColumnsOfEveryWidth) {
-  for (const char space : {' ', '\t', '\v', '\f', '\r', '\n'}) {
-    SCOPED_TRACE(static_cast<int>(space));
-    std::string listing = "h\n";
-    std::string expected;
-    unsigned line = 2;
-    for (int width = 1; width <= 17; ++width) {
-      const std::string path(static_cast<std::size_t>(width), 'p');
-      std::string record = path;
-      for (int column = 2; column <= kColumnsPerRecord; ++column) {
-        record += space;
-        if (column == kLenColumn) {
-          record += std::to_string(width);
-        } else if (column == kCheckedDecimalColumn) {
-          record += "7";
-        } else if (column == kLocColumn) {
-          record += "1f";
-        } else {
-          record += std::string(static_cast<std::size_t>(width + column % 8), 'c');
-        }
-      }
-      listing += record + "\n";
-      expected += path + " " + std::to_string(width) + " 1f@" + std::to_string(line) + "\n";
-      line += space == '\n' ? kColumnsPerRecord : 1;
-    }
-    EXPECT_EQ(walk(listing), expected + "end");
-  }
-}
-
-TEST(ListingReader, OpenRefusesMissingAndFolders) {
-  test::TempFolder folder;
-  ListingReader reader;
-  EXPECT_FALSE(reader.open(folder.file("missing")));
-  EXPECT_FALSE(reader.open(folder.path()));
-}
-
-#ifdef __GLIBC__
-// A stream whose reads fail after the first one, as a failing disk would.
-ssize_t failing_read(void* cookie, char* buffer, size_t size) {
-  auto* calls = static_cast<int*>(cookie);
-  if ((*calls)++ > 0) {
-    errno = EIO;
-    return -1;
-  }
-  const std::string text = listing_of(kRecordA + "\n" + "d\\b.sfx 1 2");
-  const size_t n = std::min(size, text.size());
-  std::memcpy(buffer, text.data(), n);
-  return static_cast<ssize_t>(n);
-}
-
-TEST(ListingReader, ReadErrorIsNotAnEnd) {
-  int calls = 0;
-  cookie_io_functions_t io{failing_read, nullptr, nullptr, nullptr};
-  ListingReader reader;
-  reader.open_stream(File(fopencookie(&calls, "r", io)));
-  ListingRecord record;
-  EXPECT_EQ(reader.next_record(record), RecordStatus::complete);
-  EXPECT_EQ(reader.next_record(record), RecordStatus::read_error);
-  EXPECT_EQ(reader.read_error(), EIO);
-}
-#endif
 
 }  // namespace
 }  // namespace sfx

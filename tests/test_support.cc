@@ -7,22 +7,24 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #else
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "common/file.h"
-#include "extractor/extraction_run.h"
 
 namespace fs = std::filesystem;
 
@@ -61,58 +63,200 @@ std::string read_file(const std::string& path) {
   return bytes.str();
 }
 
-bool exists(const std::string& path) {
-  std::error_code error;
-  return fs::exists(path, error);
+std::string test_bytes(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = seed;
+  for (std::size_t i = 0; i < size; ++i) {
+    state = state * 1664525u + 1013904223u;
+    bytes[i] = static_cast<char>(i < 256 ? i : state >> 24);
+  }
+  return bytes;
 }
+
+Item file(std::string name, std::string bytes, unsigned mode) {
+  return {std::move(name), Item::file, std::move(bytes), mode, {}, {}};
+}
+Item owned(Item item, unsigned owner, unsigned group) {
+  item.owner = owner;
+  item.group = group;
+  return item;
+}
+Item link_to(std::string name, std::string target) {
+  return {std::move(name), Item::symlink, std::move(target), 0, {}, {}};
+}
+Item hard_link(std::string name, std::string other) {
+  return {std::move(name), Item::hard_link, std::move(other), 0, {}, {}};
+}
+Item folder(std::string name) { return {std::move(name), Item::folder, "", 0, {}, {}}; }
+Item fifo(std::string name) { return {std::move(name), Item::fifo, "", 0, {}, {}}; }
+Item absent(std::string name) { return {std::move(name), Item::absent, "", 0, {}, {}}; }
+
+void make_items(const std::string& folder, const Folder& items) {
+  for (const Item& item : items) {
+    const fs::path path = fs::path(folder) / item.name;
+    fs::remove(path);
+    switch (item.kind) {
+      case Item::file:
+        write_file(path.string(), item.bytes);
+#ifndef _WIN32
+        // The owner first: chown clears the set-ID bits.
+        if (item.owner && chown(path.c_str(), *item.owner, *item.group) != 0) {
+          throw std::runtime_error("cannot give " + item.name + " its owner");
+        }
+        if (item.mode != 0) fs::permissions(path, fs::perms(item.mode));
+#endif
+        break;
+      case Item::folder: fs::create_directory(path); break;
+      case Item::symlink: fs::create_symlink(item.bytes, path); break;
+      case Item::hard_link: fs::create_hard_link(fs::path(folder) / item.bytes, path); break;
+#ifndef _WIN32
+      case Item::fifo: mkfifo(path.c_str(), 0666); break;
+#endif
+      default: break;
+    }
+  }
+}
+
+namespace {
+
+std::set<std::string> names_in(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+std::string summary(const std::string& bytes) {
+  if (bytes.size() <= 40) return "\"" + bytes + "\"";
+  return std::to_string(bytes.size()) + " bytes \"" + bytes.substr(0, 20) + "...\"";
+}
+
+#ifndef _WIN32
+unsigned new_file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+#endif
+
+// How the thing at `path` differs from `item`; empty when it does not.
+std::string difference(const std::string& folder, const Item& item) {
+  const fs::path path = fs::path(folder) / item.name;
+  const fs::file_type type = fs::symlink_status(path).type();
+  switch (item.kind) {
+    case Item::symlink:
+      if (type != fs::file_type::symlink) return "not a symbolic link";
+      if (fs::read_symlink(path).generic_string() != item.bytes) {
+        return "links to " + fs::read_symlink(path).generic_string();
+      }
+      return "";
+    case Item::hard_link:
+      if (fs::equivalent(path, fs::path(folder) / item.bytes)) return "";
+      return "another file than " + item.bytes;
+    case Item::folder:
+      return type == fs::file_type::directory ? "" : "not a folder";
+    case Item::fifo:
+      return type == fs::file_type::fifo ? "" : "not a FIFO";
+    case Item::absent:
+      return "there";
+    case Item::file:
+      break;
+  }
+  if (type != fs::file_type::regular) return "not a regular file";
+  const std::string bytes = read_file(path.string());
+  if (bytes != item.bytes) return "holds " + summary(bytes) + ", not " + summary(item.bytes);
+#ifndef _WIN32
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return "cannot be looked at";
+  char said[96];
+  const unsigned mode = item.mode != 0 ? item.mode : new_file_mode();
+  if ((status.st_mode & 07777) != mode) {
+    std::snprintf(said, sizeof said, "mode %o, not %o", status.st_mode & 07777, mode);
+    return said;
+  }
+  if (item.owner && (status.st_uid != *item.owner || status.st_gid != *item.group)) {
+    std::snprintf(said, sizeof said, "owner %u:%u, not %u:%u", static_cast<unsigned>(status.st_uid),
+                  static_cast<unsigned>(status.st_gid), *item.owner, *item.group);
+    return said;
+  }
+#endif
+  return "";
+}
+
+}  // namespace
 
 std::string folder_entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
   std::string joined;
-  for (const auto& name : names) joined += (joined.empty() ? "" : " ") + name;
+  for (const auto& name : names_in(folder)) joined += (joined.empty() ? "" : " ") + name;
   return joined;
 }
 
-std::string tree_snapshot(const std::string& folder) {
-  std::vector<std::string> lines;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    std::string line = entry.path().lexically_relative(folder).generic_string();
-    const fs::file_type type = entry.symlink_status().type();
-    if (type == fs::file_type::symlink) {
-      line += " -> " + fs::read_symlink(entry.path()).generic_string();
-    } else if (type == fs::file_type::directory) {
-      line += "/";
-    } else {
-      char mode[8];
-      std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(entry.status().permissions()));
-      line += " (" + std::to_string(fs::hard_link_count(entry.path())) + " names, mode " + mode +
-              ") " + read_file(entry.path().string());
-    }
-    lines.push_back(line);
+std::string differences(const std::string& folder, const Folder& expected) {
+  std::set<std::string> names = names_in(folder);
+  names.erase("Filelist.000");
+  names.erase("Filelist.txt");
+  std::string said;
+  for (const Item& item : expected) {
+    if (item.kind == Item::absent) continue;
+    const std::string why = names.erase(item.name) != 0 ? difference(folder, item) : "missing";
+    if (!why.empty()) said += item.name + ": " + why + "\n";
   }
-  std::sort(lines.begin(), lines.end());
-  std::string joined;
-  for (const auto& line : lines) joined += line + "\n";
-  return joined;
+  for (const std::string& name : names) said += name + ": not expected\n";
+  return said;
 }
 
-void copy_folder(const std::string& from, const std::string& to) {
-  for (const auto& entry : fs::directory_iterator(from)) {
-    const fs::path target = fs::path(to) / entry.path().filename();
-    const fs::file_type type = entry.symlink_status().type();
-    if (type == fs::file_type::symlink) {
-      fs::create_symlink(fs::read_symlink(entry.path()), target);
-    } else if (type == fs::file_type::directory) {
-      fs::create_directory(target);
-      copy_folder(entry.path().string(), target.string());
-    } else {
-      fs::copy_file(entry.path(), target);
-    }
+std::string Archive::bytes(std::uint64_t loc, std::uint64_t len) const {
+  std::string bytes;
+  for (std::uint64_t at = loc; at < std::min(size, loc + len); ++at) {
+    const bool in_data = at >= data_at && at - data_at < data.size();
+    bytes += in_data ? data[at - data_at] : '\0';
   }
+  return bytes;
+}
+
+Archive archive_of(std::string data) {
+  const std::uint64_t size = data.size();
+  return {size, 0, std::move(data)};
+}
+
+bool write_archive(const std::string& path, const Archive& archive) {
+  if (archive.data_at == 0 && archive.data.size() == archive.size) {
+    write_file(path, archive.data);
+    return true;
+  }
+  // Writes the data at its place and sets the size; what lies between is a hole.
+#ifdef _WIN32
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(archive.data_at);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(archive.size);
+  DWORD written = 0;
+  FILE_STANDARD_INFO info{};
+  const bool made = DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned,
+                                    nullptr) &&
+                    SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) &&
+                    WriteFile(handle, archive.data.data(), static_cast<DWORD>(archive.data.size()),
+                              &written, nullptr) &&
+                    SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle) &&
+                    GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info);
+  CloseHandle(handle);
+  return made && static_cast<std::uint64_t>(info.AllocationSize.QuadPart) < archive.size / 2;
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct stat status;
+  const bool made =
+      pwrite(fd, archive.data.data(), archive.data.size(), static_cast<off_t>(archive.data_at)) ==
+          static_cast<ssize_t>(archive.data.size()) &&
+      ftruncate(fd, static_cast<off_t>(archive.size)) == 0 && fstat(fd, &status) == 0;
+  ::close(fd);
+  return made && static_cast<std::uint64_t>(status.st_blocks) * 512 < archive.size / 2;
+#endif
 }
 
 std::string listing_line(const std::string& path, const std::string& len,
@@ -124,104 +268,100 @@ std::string listing_of(const std::string& lines) {
   return "Path Type Flags Size A B Date C D E F G H I J Offset\n" + lines;
 }
 
-namespace {
-
-std::string slurp(std::FILE* stream) {
-  std::string bytes;
-  std::rewind(stream);
-  char block[4096];
-  for (std::size_t got; (got = std::fread(block, 1, sizeof block, stream)) > 0;) {
-    bytes.append(block, got);
-  }
-  return bytes;
-}
-
-}  // namespace
-
-RunResult run_in(const std::string& folder, const RunOptions& options) {
-  TempFolder streams;
-  File out(std::fopen(streams.file("out").c_str(), "w+b"));
-  File err(std::fopen(streams.file("err").c_str(), "w+b"));
-  RunResult result;
-  result.status = run_extraction(folder, out.get(), err.get(), options);
-  result.out = slurp(out.get());
-  result.err = slurp(err.get());
-  return result;
-}
-
 #ifndef _WIN32
-RunResult run_in_child(const std::string& folder, const RunOptions& options,
-                       const ChildSetting& setting) {
-  TempFolder streams;
-  const std::string out_path = streams.file("out");
-  const std::string err_path = streams.file("err");
-  const pid_t child = fork();
-  if (child == 0) {
-    std::FILE* out = std::fopen(out_path.c_str(), "wb");
-    std::FILE* err = std::fopen(err_path.c_str(), "wb");
-    if (out == nullptr || err == nullptr) _exit(120);
-    if (setting.file_size_limit > 0) {
-      const auto bytes = static_cast<rlim_t>(setting.file_size_limit);
-      const rlimit limit{bytes, bytes};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
-      std::signal(SIGXFSZ, SIG_IGN);
-    }
-    if (setting.user && (setgroups(0, nullptr) != 0 || setgid(*setting.user) != 0 ||
-                         setuid(*setting.user) != 0)) {
-      _exit(122);
-    }
-    const int status = run_extraction(folder, out, err, options);
-    std::fclose(out);
-    std::fclose(err);
-    _exit(status & 0xff);
-  }
-  RunResult result;
-  int status = 0;
-  waitpid(child, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  return result;
+namespace {
+int status_of(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 1000 + WTERMSIG(wait_status);
 }
+}  // namespace
 #endif
 
+RunResult run_in(const std::string& folder, const RunOptions& options,
+                 const std::optional<ChildSetting>& child) {
+  TempFolder streams;
+  // Opened here, before a child gives up root.
+  File out(std::fopen(streams.file("out").c_str(), "wb"));
+  File err(std::fopen(streams.file("err").c_str(), "wb"));
+  const auto run = [&] {
+    const int status = run_extraction(folder, out.get(), err.get(), options);
+    std::fflush(nullptr);
+    return status;
+  };
+  RunResult result;
 #ifndef _WIN32
+  if (child) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (child->file_size_limit > 0) {
+        const auto bytes = static_cast<rlim_t>(child->file_size_limit);
+        const rlimit limit{bytes, bytes};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
+        std::signal(SIGXFSZ, SIG_IGN);
+      }
+      if (child->user && (setgroups(0, nullptr) != 0 || setgid(*child->user) != 0 ||
+                          setuid(*child->user) != 0)) {
+        _exit(122);
+      }
+      _exit(run() & 0xff);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = status_of(status);
+  }
+#endif
+  if (!child) result.status = run();
+  out.close();
+  err.close();
+  result.out = read_file(streams.file("out"));
+  result.err = read_file(streams.file("err"));
+  return result;
+}
+
+#ifndef _WIN32
+
 RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   TempFolder streams;
-  const std::string out_path = options.stdout_path.empty() ? streams.file("out") : options.stdout_path;
-  const std::string err_path = options.stderr_path.empty() ? streams.file("err") : options.stderr_path;
-  int report_pipe[2] = {-1, -1};
-  if (options.stdout_to_pipe && pipe(report_pipe) != 0) return {};
+  // Where one stream goes: the child's descriptor (-1: closed), and what is read back.
+  struct Target {
+    int fd = -1;
+    int pipe = -1;
+    std::string file;
+  };
+  const auto target = [&](const std::string& to, const std::string& own) {
+    Target target;
+    int ends[2];
+    if (to == "pipe" || to == "|") {
+      if (pipe2(ends, O_CLOEXEC) != 0) return target;
+      target.fd = ends[1];
+      if (to == "pipe") {
+        target.pipe = ends[0];
+      } else {
+        ::close(ends[0]);
+      }
+    } else if (to != "closed") {
+      target.file = to.empty() ? streams.file(own) : folder + "/" + to;
+      target.fd = ::open(target.file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      if (!to.empty()) target.file.clear();
+    }
+    return target;
+  };
+  const Target out = target(options.out_to, "out");
+  const Target err =
+      options.err_to == "&1" ? Target{out.fd, -1, ""} : target(options.err_to, "err");
   const pid_t child = fork();
   if (child == 0) {
-    // A stream's descriptor: its file, or the writing end of a pipe without a reader.
-    const auto target = [](bool closed_pipe, const std::string& path) {
-      int ends[2];
-      if (!closed_pipe) return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-      if (pipe(ends) != 0) return -1;
-      close(ends[0]);
-      return ends[1];
-    };
-    if (options.stdout_to_pipe) {
-      close(report_pipe[0]);
-      if (dup2(report_pipe[1], 1) < 0) _exit(120);
-    }
-    if (options.closed_streams) {
-      close(0);
-      close(1);
-      close(2);
-      if (chdir(folder.c_str()) != 0) _exit(120);
-    } else {
-      const int out = options.stdout_to_pipe ? 1 : target(options.stdout_to_closed_pipe, out_path);
-      const int err = options.stderr_to_stdout ? out : target(options.stderr_to_closed_pipe, err_path);
-      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-          chdir(folder.c_str()) != 0) {
+    if (options.out_to == "closed") ::close(0);
+    for (const auto& [fd, to] : {std::make_pair(1, out.fd), std::make_pair(2, err.fd)}) {
+      if (to < 0) {
+        ::close(fd);
+      } else if (dup2(to, fd) < 0) {
         _exit(120);
       }
     }
+    if (chdir(folder.c_str()) != 0) _exit(120);
     if (options.file_size_limit > 0) {
-      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
+      const auto bytes = static_cast<rlim_t>(options.file_size_limit);
+      const rlimit limit{bytes, bytes};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
     }
     std::vector<const char*> command;
@@ -234,97 +374,109 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
     execvp(command[0], const_cast<char* const*>(command.data()));
     _exit(122);
   }
-  if (options.stdout_to_pipe) close(report_pipe[1]);
+  for (const int fd : {out.fd, err.fd}) {
+    if (fd >= 0) ::close(fd);
+    if (out.fd == err.fd) break;
+  }
   RunResult result;
   int status = 0;
-  if (options.kill_after) {
-    const auto deadline = std::chrono::steady_clock::now() + *options.kill_after;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  while (options.kill_when && waitpid(child, &status, WNOHANG) == 0) {
+    if (options.kill_when()) {
+      kill(child, SIGKILL);
+      result.killed = true;
+      break;
     }
-  } else {
-    waitpid(child, &status, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-  if (options.stdout_to_pipe) {
+  if (!options.kill_when || result.killed) waitpid(child, &status, 0);
+  result.status = status_of(status);
+  result.killed = result.killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  for (const auto& [to, text] :
+       {std::make_pair(out, &result.out), std::make_pair(err, &result.err)}) {
     char block[4096];
-    for (ssize_t got; (got = read(report_pipe[0], block, sizeof block)) > 0;) result.out.append(block, got);
-    close(report_pipe[0]);
+    for (ssize_t got; to.pipe >= 0 && (got = read(to.pipe, block, sizeof block)) > 0;) {
+      text->append(block, static_cast<std::size_t>(got));
+    }
+    if (to.pipe >= 0) ::close(to.pipe);
+    if (!to.file.empty()) *text = read_file(to.file);
   }
-  if (options.closed_streams) return result;
-  if (out_path.rfind("/dev/", 0) != 0 && !options.stdout_to_closed_pipe && !options.stdout_to_pipe) {
-    result.out = read_file(out_path);
-  }
-  if (!options.stderr_to_stdout && !options.stderr_to_closed_pipe) result.err = read_file(err_path);
   return result;
 }
+
 #else
+
 RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   TempFolder streams;
-  const std::string out_path = options.stdout_path.empty() ? streams.file("out") : options.stdout_path;
-  const std::string err_path = options.stderr_path.empty() ? streams.file("err") : options.stderr_path;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  // A stream's handle: its file, or the writing end of a pipe without a reader.
-  auto target = [&](bool closed_pipe, const std::string& path) {
-    if (!closed_pipe) {
-      return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    HANDLE reader = nullptr;
-    HANDLE writer = nullptr;
-    CreatePipe(&reader, &writer, &inherit, 0);
-    CloseHandle(reader);
-    return writer;
+  // Where one stream goes: the child's handle, and what is read back.
+  struct Target {
+    HANDLE handle = nullptr;
+    HANDLE pipe = nullptr;
+    std::string file;
   };
-  HANDLE out = target(options.stdout_to_closed_pipe, out_path);
-  HANDLE err = options.stderr_to_stdout ? out : target(options.stderr_to_closed_pipe, err_path);
+  const auto target = [&](const std::string& to, const std::string& own) {
+    Target target;
+    if (to == "pipe" || to == "|") {
+      HANDLE reader = nullptr;
+      CreatePipe(&reader, &target.handle, &inherit, 0);
+      SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+      if (to == "pipe") {
+        target.pipe = reader;
+      } else {
+        CloseHandle(reader);
+      }
+    } else {
+      target.file = to.empty() ? streams.file(own) : folder + "/" + to;
+      target.handle = CreateFileA(target.file.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (!to.empty()) target.file.clear();
+    }
+    return target;
+  };
+  const Target out = target(options.out_to, "out");
+  const Target err =
+      options.err_to == "&1" ? Target{out.handle, nullptr, ""} : target(options.err_to, "err");
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  startup.hStdOutput = out.handle;
+  startup.hStdError = err.handle;
   PROCESS_INFORMATION process{};
   std::string command = std::string("\"") + SFX_EXTRACT_BINARY + "\"";
   RunResult result;
   result.status = -1000;
   if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      folder.c_str(), &startup, &process)) {
-    const DWORD wait = options.kill_after
-                           ? static_cast<DWORD>(options.kill_after->count() / 1000)
-                           : INFINITE;
-    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
-      result.killed = TerminateProcess(process.hProcess, 1009) != 0;
-      WaitForSingleObject(process.hProcess, INFINITE);
+    while (options.kill_when && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
+      if (options.kill_when()) {
+        result.killed = TerminateProcess(process.hProcess, 1009) != 0;
+        break;
+      }
     }
+    WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     result.status = static_cast<int>(code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
-  CloseHandle(out);
-  if (err != out) CloseHandle(err);
-  if (!options.stdout_to_closed_pipe) result.out = read_file(out_path);
-  if (!options.stderr_to_stdout && !options.stderr_to_closed_pipe) result.err = read_file(err_path);
+  CloseHandle(out.handle);
+  if (err.handle != out.handle) CloseHandle(err.handle);
+  for (const auto& [to, text] :
+       {std::make_pair(out, &result.out), std::make_pair(err, &result.err)}) {
+    char block[4096];
+    DWORD got = 0;
+    while (to.pipe != nullptr && ReadFile(to.pipe, block, sizeof block, &got, nullptr) && got > 0) {
+      text->append(block, got);
+    }
+    if (to.pipe != nullptr) CloseHandle(to.pipe);
+    if (!to.file.empty()) *text = read_file(to.file);
+  }
   return result;
 }
-#endif
 
-std::string test_bytes(std::size_t size, std::uint32_t seed) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = seed;
-  for (std::size_t i = 0; i < size; ++i) {
-    state = state * 1664525u + 1013904223u;
-    bytes[i] = static_cast<char>(i < 256 ? i : state >> 24);
-  }
-  return bytes;
-}
+#endif
 
 }  // namespace sfx::test

@@ -1,8 +1,8 @@
-// Temporary folders, file helpers and ways to run the extraction for the tests.
+// Temporary folders, folder contents as data, and ways to run the extraction for the tests.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,65 +29,86 @@ class TempFolder {
 void write_file(const std::string& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string read_file(const std::string& path);
-bool exists(const std::string& path);
 // Names of the entries in `folder`, sorted, joined by spaces.
 std::string folder_entries(const std::string& folder);
-// Everything below `folder`, links not followed: one line per entry with its kind and
-// its bytes, names and permission bits, or its link target, for checking that nothing
-// there changed.
-std::string tree_snapshot(const std::string& folder);
+// A pseudo-random byte string of `size` bytes; its first 256 bytes are 0 to 255.
+std::string test_bytes(std::size_t size, std::uint32_t seed);
 
-// Copies the files, folders and links in `from` into the existing folder `to`, entry by
-// entry (Windows' own folder copy refuses an existing target).
-void copy_folder(const std::string& from, const std::string& to);
+// One thing in a folder, as a test puts it there beforehand or expects it afterwards.
+struct Item {
+  enum Kind { file, folder, symlink, hard_link, fifo, absent };
+  std::string name;
+  Kind kind = file;
+  std::string bytes;  // a file's bytes; a link's target (a hard link's: a path from the folder)
+  unsigned mode = 0;  // a file's permission bits (POSIX); 0: those new files get
+  std::optional<unsigned> owner;  // a file's uid and gid (POSIX, as root); none: the runner's
+  std::optional<unsigned> group;
+};
+using Folder = std::vector<Item>;
+Item file(std::string name, std::string bytes, unsigned mode = 0);
+Item owned(Item item, unsigned owner, unsigned group);
+Item link_to(std::string name, std::string target);
+Item hard_link(std::string name, std::string other);
+Item folder(std::string name);
+Item fifo(std::string name);
+Item absent(std::string name);  // removes the name (an input, say)
+
+// Makes `items` in the existing `folder`, replacing what stands under their names.
+void make_items(const std::string& folder, const Folder& items);
+// How `folder` differs from `expected`, one line per name: every name in it but the two
+// inputs must be expected, and every expected item must be there as it is described.
+// Empty when nothing differs.
+std::string differences(const std::string& folder, const Folder& expected);
+
+// An archive of `size` bytes holding `data` at `data_at` and zeros elsewhere.
+struct Archive {
+  std::uint64_t size;
+  std::uint64_t data_at;
+  std::string data;
+  // Its bytes from `loc` on, `len` of them or as many as it holds.
+  std::string bytes(std::uint64_t loc, std::uint64_t len) const;
+};
+Archive archive_of(std::string data);
+// Writes `archive` to `path`, as a sparse file where its data is a small part; false when
+// the file system cannot hold it so.
+bool write_archive(const std::string& path, const Archive& archive);
 
 // One listing line with the 16 columns of a real listing: path, len in column 4, loc in 16.
 std::string listing_line(const std::string& path, const std::string& len,
                          const std::string& loc);
-// A listing: a header line, then `lines` ended by LF.
+// A listing: a header line, then `lines`.
 std::string listing_of(const std::string& lines);
 
 struct RunResult {
-  int status = 0;  // the exit status; 1000 + the signal for a run a signal ended
-  bool killed = false;  // ended by BinaryOptions::kill_after
-  std::string out;
-  std::string err;
+  int status = 0;       // the exit status; 1000 + the signal for a run a signal ended
+  bool killed = false;  // ended by BinaryOptions::kill_when
+  std::string out, err;
 };
-// Runs the extraction in-process on `folder`, capturing both streams.
-RunResult run_in(const std::string& folder, const RunOptions& options = {});
 // How a child process runs the extraction (POSIX only).
 struct ChildSetting {
   long file_size_limit = 0;  // above 0: caps the size of every file it writes (SIGXFSZ ignored)
   std::optional<unsigned> user;  // runs as this uid, with the same gid and no other groups
 };
-// The same in a child process set up as `setting` says.
-RunResult run_in_child(const std::string& folder, const RunOptions& options,
-                       const ChildSetting& setting);
+// Runs the extraction on `folder`, capturing both streams: in-process, or in a child process
+// set up as `child` says.
+RunResult run_in(const std::string& folder, const RunOptions& options = {},
+                 const std::optional<ChildSetting>& child = std::nullopt);
 
 struct BinaryOptions {
-  // Where standard output and error go: a file, or a device such as /dev/full that is not
-  // read back; empty: a file of the harness's own, read back.
-  std::string stdout_path;
-  std::string stderr_path;
-  bool stderr_to_stdout = false;  // 2>&1
-  // A pipe whose reader has gone instead (| head that has finished).
-  bool stdout_to_closed_pipe = false;
-  bool stderr_to_closed_pipe = false;
+  // Where standard output and error go: "" a file of the harness's own, read back; "pipe" a
+  // pipe read back once the run has ended (a run that fills it waits until it is killed);
+  // "|" a pipe whose reader has gone (| head that has finished); "closed" not open at all
+  // (closing standard output closes standard input too; POSIX only); "&1" (error only)
+  // where standard output goes; any other: that file in the run's folder, not read back.
+  std::string out_to;
+  std::string err_to;
   long file_size_limit = 0;  // above 0: caps the size of every file the process writes
-  // Starts with descriptors 0, 1 and 2 closed instead (POSIX only); nothing is captured.
-  bool closed_streams = false;
-  // Kills the run (SIGKILL; on Windows TerminateProcess) if it is still going then.
-  std::optional<std::chrono::microseconds> kill_after;
-  // POSIX only: standard output into a pipe read back after the run (small reports only),
-  // and a command that starts the program (its arguments come first: strace ...).
-  bool stdout_to_pipe = false;
-  std::vector<std::string> wrapper;
+  std::vector<std::string> wrapper;  // POSIX: a command that starts the program (strace ...)
+  // Asked again and again while the run goes on; once it says so, the run is killed
+  // (SIGKILL; on Windows TerminateProcess).
+  std::function<bool()> kill_when;
 };
-// Runs the real sfx-extract binary in `folder`, behind its emulator if any; its standard
-// error is captured.
+// Runs the real sfx-extract binary in `folder`, behind its emulator if any.
 RunResult run_binary(const std::string& folder, const BinaryOptions& options = {});
-
-// A pseudo-random byte string of `size` bytes holding every byte value, 0x0D 0x0A 0x1A among them.
-std::string test_bytes(std::size_t size, std::uint32_t seed);
 
 }  // namespace sfx::test
