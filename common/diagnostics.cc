@@ -3,25 +3,46 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/file.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 namespace sfx {
 
-void Diagnostics::report(std::string_view what, std::string_view why) {
-  any_ = true;
-  if (!output_failed_ && std::fflush(out_) != 0) report_output_failure(errno);
-  std::string line = "sfx-extract: ";
-  line.append(what).append(": ").append(why).push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), err_);
-  std::fflush(err_);
+namespace {
+// Report lines are written 64 KiB at a time, many to a system call.
+constexpr std::size_t kHeldReport = 64 * 1024;
+}  // namespace
+
+Diagnostics::Diagnostics(std::FILE* out, std::FILE* err)
+    : out_(fileno(out)), err_(fileno(err)) {
+  held_.reserve(kHeldReport);
 }
 
-void Diagnostics::report_output_failure(int error) {
-  if (output_failed_) return;
+void Diagnostics::print(std::string_view line) {
+  if (held_.size() + line.size() > kHeldReport) flush();
+  held_.append(line);
+}
+
+void Diagnostics::flush() {
+  if (held_.empty()) return;
+  const bool written = write_fully(out_, held_.data(), held_.size()) == held_.size();
+  const int error = errno;
+  held_.clear();
+  if (written || output_failed_) return;
   output_failed_ = true;
   report("standard output", os_error(error != 0 ? error : EIO));
+}
+
+void Diagnostics::report(std::string_view what, std::string_view why) {
+  any_ = true;
+  flush();
+  std::string line = "sfx-extract: ";
+  line.append(what).append(": ").append(why).push_back('\n');
+  // Nothing is left to tell a failure here to.
+  write_fully(err_, line.data(), line.size());
 }
 
 std::string os_error(int error_number) { return std::strerror(error_number); }

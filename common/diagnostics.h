@@ -1,4 +1,5 @@
-// One-line diagnostics on the error stream, and whether any problem was seen.
+// The run's report lines on standard output and its one-line diagnostics on standard
+// error, and whether any problem was seen.
 #pragma once
 
 #include <cstdio>
@@ -9,20 +10,24 @@ namespace sfx {
 
 class Diagnostics {
  public:
-  // Diagnostics go to `err`. `out`, the stream of report lines, is flushed before each
-  // one, so that in one file every diagnostic follows the report lines printed before it;
-  // a run without problems pays nothing for that.
-  Diagnostics(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  // Report lines go to `out`, diagnostics to `err`, each written to the stream's descriptor
+  // (a write a signal interrupts goes on, where a stdio stream would drop its buffer).
+  // Report lines are held until the holding is full, a diagnostic follows, or flush(): in
+  // one file, every diagnostic follows the report lines printed before it.
+  Diagnostics(std::FILE* out, std::FILE* err);
 
+  // Adds a report line; standard output that cannot be written is reported once.
+  void print(std::string_view line);
+  // Writes the report lines held so far.
+  void flush();
   // Prints "sfx-extract: <what>: <why>" and marks the run as having problems.
   void report(std::string_view what, std::string_view why);
-  // Reports once that standard output cannot be written (OS error `error`).
-  void report_output_failure(int error);
   bool any() const { return any_; }
 
  private:
-  std::FILE* out_;
-  std::FILE* err_;
+  int out_;
+  int err_;
+  std::string held_;
   bool any_ = false;
   bool output_failed_ = false;
 };

@@ -18,9 +18,32 @@ int DescriptorClosing::close(int fd) {
 #ifdef _WIN32
   return _close(fd);
 #else
-  return ::close(fd);
+  return ::close(fd) == 0 || errno == EINTR ? 0 : -1;
 #endif
 }
+
+int StreamClosing::close(std::FILE* stream) {
+  return std::fclose(stream) == 0 || errno == EINTR ? 0 : EOF;
+}
+
+std::size_t read_fully(std::FILE* stream, char* data, std::size_t size) {
+  std::size_t got = 0;
+  for (;;) {
+    errno = 0;
+    got += std::fread(data + got, 1, size - got, stream);
+    if (got == size || !std::ferror(stream) || errno != EINTR) return got;
+    std::clearerr(stream);
+  }
+}
+
+#ifndef _WIN32
+int open_retrying(const char* path, int flags, unsigned mode) {
+  for (;;) {
+    const int fd = ::open(path, flags, static_cast<mode_t>(mode));
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+#endif
 
 std::size_t write_fully(int fd, const char* data, std::size_t size) {
   std::size_t written = 0;
@@ -56,7 +79,7 @@ File open_regular_for_reading(const std::string& path) {
 File open_regular_for_reading(const std::string& path) {
   // O_NONBLOCK: opening a FIFO without a writer would otherwise wait forever, before the
   // check could refuse it. Reads of a regular file never block, so it is cleared after.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat status;
   if (!fd || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return File();
   const int flags = fcntl(fd.get(), F_GETFL);
@@ -134,7 +157,7 @@ bool open_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // Every lower descriptor is open by now, so the null device gets `fd` itself.
-    const int null_device = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    const int null_device = open_retrying("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null_device != fd) {
       if (null_device >= 0) ::close(null_device);
       return false;
@@ -144,6 +167,14 @@ bool open_standard_descriptors() {
 }
 
 #endif
+
+unsigned long process_id() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(getpid());
+#endif
+}
 
 std::string path_in(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;

@@ -47,9 +47,11 @@ class Owned {
   Handle handle_ = Closing::kNone;
 };
 
+// Closing counts as done when a signal interrupts it: the handle is gone either way, and
+// a second close could close another file.
 struct StreamClosing {
   static constexpr std::FILE* kNone = nullptr;
-  static int close(std::FILE* stream) { return std::fclose(stream); }
+  static int close(std::FILE* stream);
 };
 struct DescriptorClosing {
   static constexpr int kNone = -1;
@@ -61,9 +63,19 @@ using File = Owned<std::FILE*, StreamClosing>;
 // A file descriptor of the owner's.
 using Descriptor = Owned<int, DescriptorClosing>;
 
+// Every read, write and open below goes on where a signal interrupted it (EINTR), as the
+// kernel copy does: an interruption is never a failure.
+
 // Writes `size` bytes to `fd`, going on after short writes; returns how many were written,
 // fewer than `size` only when a write failed (errno tells why).
 std::size_t write_fully(int fd, const char* data, std::size_t size);
+// Reads up to `size` bytes from `stream`; fewer only at its end or when reading failed
+// (ferror; errno tells why).
+std::size_t read_fully(std::FILE* stream, char* data, std::size_t size);
+#ifndef _WIN32
+// open(2); -1 when it failed (errno tells why).
+int open_retrying(const char* path, int flags, unsigned mode = 0);
+#endif
 
 // Which file a stream refers to, for telling whether two names lead to the same file.
 struct FileIdentity {
@@ -92,6 +104,9 @@ bool seek_absolute(std::FILE* stream, std::int64_t offset);
 // closed, so that no file the run opens can take the place of a standard stream (and
 // receive its report lines or diagnostics). False when the null device cannot be opened.
 bool open_standard_descriptors();
+
+// The running process's id.
+unsigned long process_id();
 
 // Joins a folder ("" for the current one) and a file name.
 std::string path_in(const std::string& folder, const std::string& name);

@@ -44,8 +44,7 @@ std::optional<std::string> copy_through_stream(ArchiveStream& archive, std::int6
   while (copied < len) {
     const auto wanted =
         static_cast<std::size_t>(std::min<std::int64_t>(len - copied, kCopyBufferSize));
-    errno = 0;
-    const std::size_t got = std::fread(buffer, 1, wanted, archive.stream);
+    const std::size_t got = read_fully(archive.stream, buffer, wanted);
     const int read_errno = errno;
     const std::size_t written = got > 0 ? write_fully(output, buffer, got) : 0;
     copied += static_cast<std::int64_t>(written);
@@ -89,37 +88,29 @@ std::optional<std::string> copy_entry(ArchiveStream& archive, const ListingRecor
 
 }  // namespace
 
-bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
+void extract_entry(ArchiveStream& archive, const ListingRecord& record,
                    const std::string& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics) {
   const std::string shown_name = printable(output_name);
   std::string why;
-  std::optional<PendingOutput> output = begin_output(folder, output_name, why);
+  PendingOutput output;
   InstallResult result = InstallResult::failed;
-  if (output) {
-    const std::optional<std::string> failure = copy_entry(archive, record, output->descriptor());
+  if (output.begin(folder, output_name, why)) {
+    const std::optional<std::string> failure = copy_entry(archive, record, output.descriptor());
     if (failure) {
       why = *failure;
     } else {
-      result = output->install(why);
+      result = output.install(why);
     }
-  }
-  if (result == InstallResult::refused) {
-    diagnostics.report(shown_name, why);
-    return false;
   }
   if (result == InstallResult::failed) {
     // Nothing was installed: say what the name holds.
     const bool taken = name_taken(folder, output_name);
-    diagnostics.report(shown_name, why + (taken ? "; " + shown_name + " left as it was"
-                                                : "; not written"));
-    return false;
+    why += taken ? "; " + shown_name + " left as it was" : "; not written";
   }
-  if (!output->close(why)) {
+  if (result != InstallResult::installed || !output.close(why)) {
     diagnostics.report(shown_name, why);
-    return false;
   }
-  return true;
 }
 
 }  // namespace sfx

@@ -25,10 +25,10 @@ struct ArchiveStream {
 
 // Writes the record's `len` bytes from offset `loc` of `archive` into a new file and gives
 // it the name `output_name` in `folder` once complete, replacing what the name held; a
-// `len` of 0 or less gives an empty file. Returns false, after one diagnostic, when the
-// name is refused, the archive holds fewer bytes, or reading, writing or naming failed:
-// the name then holds exactly what it held before.
-bool extract_entry(ArchiveStream& archive, const ListingRecord& record,
+// `len` of 0 or less gives an empty file. When the name is refused, the archive holds
+// fewer bytes, or reading, writing or naming fails, it reports that once and the name
+// holds exactly what it held before.
+void extract_entry(ArchiveStream& archive, const ListingRecord& record,
                    const std::string& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics);
 

@@ -18,28 +18,28 @@ const char kListingName[] = "Filelist.txt";
 // Small entries are read many to a system call; larger reads bypass the buffer.
 constexpr std::size_t kArchiveBufferSize = 64 * 1024;
 
-std::string listing_line(std::uint64_t line) {
-  return std::string(kListingName) + " line " + std::to_string(line);
-}
-
 void report_skipped(Diagnostics& diagnostics, const ListingReader& reader,
                     RecordStatus status) {
   std::string why;
   if (status == RecordStatus::path_too_long) {
     why = "path longer than " + std::to_string(kMaxPathLength) + " bytes";
+  } else if (status == RecordStatus::truncated) {
+    why = "listing ends inside the record";
   } else {
     why = "column " + std::to_string(reader.failed_column()) + " does not convert";
   }
-  diagnostics.report(listing_line(reader.record_line()), why + "; entry skipped");
+  diagnostics.report(std::string(kListingName) + " line " + std::to_string(reader.record_line()),
+                     why + "; entry skipped");
 }
 
-}  // namespace
-
+// The report line of a selected entry, line break included.
 std::string report_line(const std::string& output_name, std::int32_t len, std::uint32_t loc) {
   char numbers[48];
   std::snprintf(numbers, sizeof numbers, " len: %" PRId32 " loc: %" PRIx32 "\n", len, loc);
   return output_name + numbers;
 }
+
+}  // namespace
 
 int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
                    const RunOptions& options) {
@@ -51,13 +51,8 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   if (!reader.open(path_in(folder, kListingName))) return kExitCannotOpen;
 
   Diagnostics diagnostics(out, err);
-  OutputFolder output_folder;
-  output_folder.path = folder;
-  output_folder.archive = identity_of(archive.get());
-  output_folder.listing = reader.identity();
-  output_folder.standard_output = identity_of(out);
-  output_folder.standard_error = identity_of(err);
-  if (!options.unnamed_outputs) output_folder.naming = OutputFolder::Naming::temporary_name;
+  OutputFolder output_folder{folder,           identity_of(archive.get()), reader.identity(),
+                             identity_of(out), identity_of(err),           options.naming};
 
   ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};
   ListingRecord record;
@@ -74,10 +69,7 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
       continue;
     }
     const std::string output_name(output_name_of(record.path));
-    const std::string line = report_line(output_name, record.len, record.loc);
-    if (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::ferror(out)) {
-      diagnostics.report_output_failure(errno);
-    }
+    diagnostics.print(report_line(output_name, record.len, record.loc));
     if (!is_plain_file_name(output_name)) {
       diagnostics.report(printable(output_name), "not a plain file name; entry not extracted");
       continue;
@@ -86,7 +78,7 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   }
 
   if (!archive.close()) diagnostics.report(kArchiveName, "close failed: " + os_error(errno));
-  if (std::fflush(out) != 0 || std::ferror(out)) diagnostics.report_output_failure(errno);
+  diagnostics.flush();
   if (!reader.close()) {
     diagnostics.report(kListingName, "close failed: " + os_error(errno));
     return kExitCloseFailed;

@@ -24,9 +24,8 @@ struct RunOptions {
   // The smallest entry copied inside the kernel where it can; none: every entry goes
   // through the archive stream.
   std::optional<std::int64_t> kernel_copy_from = kKernelCopyThreshold;
-  // Whether outputs are written as unnamed files where the system has them; false writes
-  // them under temporary names, as on a file system without unnamed files.
-  bool unnamed_outputs = true;
+  // How outputs take their names; the tests choose each way in turn.
+  Naming naming = Naming::automatic;
 };
 
 // Runs the extraction on "Filelist.000" and "Filelist.txt" in `folder` ("" for the current
@@ -34,8 +33,5 @@ struct RunOptions {
 // Returns the exit status: one of the kExit values above.
 int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
                    const RunOptions& options = {});
-
-// The report line of a selected entry, line break included.
-std::string report_line(const std::string& output_name, std::int32_t len, std::uint32_t loc);
 
 }  // namespace sfx

@@ -1,85 +1,130 @@
-// An entry's output: written where nobody can take it for finished, and given its name
-// only once complete, so that at every moment, and after the run is killed at any point,
-// the name holds either the whole entry or exactly what it held before.
+// An entry's output, complete or untouched: begun as a file nobody can take for finished,
+// written, then either installed under its name in one step or discarded. At every moment,
+// and after the run is killed at any point, the name holds either the whole entry or
+// exactly what it held before.
+//
+// Contract: begin(), write to descriptor(), install(), then close(). Anything else (a failed
+// write, a refused or failed install, the object going away) discards the file and leaves
+// the name as it was.
+//
+// Safety rules, checked on the name itself, never through a link, just before it is taken
+// (refusal_of() below): a name holding a symbolic link (on Windows any reparse point),
+// anything but a regular file, a file with other names (hard links), one of the inputs, or
+// the file that receives standard output or error is refused and left exactly as it was.
+// A rename replaces a name; it never writes through it.
+//
+// output_file_posix.cc and output_file_windows.cc each hold one platform's implementation.
 #pragma once
 
-#include <optional>
+#include <cerrno>
+#include <cstdint>
 #include <string>
 
+#include "common/diagnostics.h"
 #include "common/file.h"
 
 namespace sfx {
 
-// Where output files go, which files they must never replace, and how finished files are
-// named there (learnt on the first output).
-struct OutputFolder {
-  std::string path;        // "" for the current folder
-  FileIdentity archive;    // the inputs, which an output name may reach through a link
-  FileIdentity listing;
-  FileIdentity standard_output;  // files the report lines and diagnostics go to
-  FileIdentity standard_error;
+// How finished outputs take their names.
+enum class Naming {
+  automatic,         // an unnamed file where the file system has them, else a temporary name
+  unnamed,           // Linux: an unnamed file (O_TMPFILE) linked by descriptor, else via /proc
+  unnamed_via_proc,  // Linux: the same, always linked through /proc/self/fd
+  temporary_name,    // a file under a temporary name of the tool's own, renamed onto the name
+};
 
-  enum class Naming {
-    unknown,         // no output made yet
-    unnamed,         // files without a name (Linux O_TMPFILE), linked to their name
-    temporary_name,  // files under a temporary name of the tool's own, renamed
-  };
-  Naming naming = Naming::unknown;
-  bool empty_path_refused = false;  // linkat(AT_EMPTY_PATH) refused: name through /proc
+// Where outputs go and which files they must never replace.
+struct OutputFolder {
+  std::string path;  // "" for the current folder
+  FileIdentity archive;
+  FileIdentity listing;
+  FileIdentity standard_output;
+  FileIdentity standard_error;
+  Naming naming = Naming::automatic;  // settled by the first output
 };
 
 enum class InstallResult {
   installed,  // the name holds the finished file
-  refused,    // the name holds something that must not be replaced (see install())
+  refused,    // the safety rules keep what the name holds; it is left as it was
   failed,     // naming failed; the name holds what it held
 };
 
-// An output being written. Unless install() succeeds, the file is discarded when this goes
-// away (on Windows it is marked for deletion while written, so even a killed run leaves
-// nothing behind).
+// An output being written.
 class PendingOutput {
  public:
-  PendingOutput(PendingOutput&& other) noexcept;
-  PendingOutput& operator=(PendingOutput&&) = delete;
-  PendingOutput(const PendingOutput&) = delete;
-  ~PendingOutput();
+  ~PendingOutput() { discard(); }
 
+  // Begins the output `name` in `folder`: a new empty file, made as `folder.naming` says.
+  // False with `why` when it cannot be made.
+  bool begin(OutputFolder& folder, const std::string& name, std::string& why);
   // The descriptor the entry's bytes are written to: binary, empty at first.
   int descriptor() const { return file_.get(); }
-  // Gives the finished file its name, replacing a regular file of that name, whose
-  // permission bits it takes, and its owner and group where the system allows (set-ID
-  // bits only with the owner or group they belong to). Refused, and never followed or replaced: a symbolic link
-  // (dangling or not; on Windows any reparse point), a file with other names (hard
-  // links), one of the inputs, anything that is not a regular file. The name is looked at
-  // without following links just before the rename, and a rename replaces a name, never
-  // writes through it. Sets `why` unless installed.
+  // Gives the finished file its name, replacing a regular file there that the safety rules
+  // allow: the new file keeps its permission bits, and its owner and group where the
+  // system allows (set-ID bits only with the owner or group they grant). Sets `why` unless
+  // installed.
   InstallResult install(std::string& why);
   // Closes the file after install(); false with `why` when closing reports an error (the
   // name then holds what was written).
-  bool close(std::string& why);
+  bool close(std::string& why) {
+    if (!file_ || file_.close()) return true;
+    why = "close failed: " + os_error(errno);
+    return false;
+  }
 
  private:
-  friend std::optional<PendingOutput> begin_output(OutputFolder& folder,
-                                                   const std::string& name, std::string& why);
-  PendingOutput(OutputFolder& folder, std::string final_path, Descriptor file,
-                std::string temporary);
-  bool link_to(const std::string& path);
   void discard();
 
-  OutputFolder* folder_;
-  std::string final_path_;
+  OutputFolder* folder_ = nullptr;
+  std::string name_;
   Descriptor file_;
-  std::string temporary_;  // the file's temporary name; empty while it has none
+  std::string temporary_;  // the file's temporary name (a path); empty while it has none
 };
 
-// Starts the output `name` in `folder`: a new empty file, unnamed where the system allows,
-// else under a temporary name of the tool's own. Returns nullopt with `why` when it cannot
-// be made.
-std::optional<PendingOutput> begin_output(OutputFolder& folder, const std::string& name,
-                                          std::string& why);
-
-// Whether `name` in `folder` holds anything now (a file, a link, a folder), looked at
-// without following a link.
+// Whether `name` in `folder` holds anything now, looked at without following a link.
 bool name_taken(const OutputFolder& folder, const std::string& name);
 
+// What both platforms' implementations share.
+namespace output_detail {
+
+// What stands under an output's name, looked at without following a link.
+struct Existing {
+  bool exists = false;
+  std::string look_failure;  // why the name could not be looked at; empty when it could
+  std::string refusal;       // why the safety rules keep it; empty when it may be replaced
+  unsigned mode = 0;         // POSIX: its mode bits, owner and group, which a replacement keeps
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+};
+
+constexpr char kSymbolicLink[] = "cannot create: it is a symbolic link";
+constexpr char kNotRegular[] = "cannot create: not a regular file";
+
+// The safety rules for a regular file that is `identity` and has `names` names: why it must
+// not be replaced, or "" when it may.
+inline std::string refusal_of(const OutputFolder& folder, const FileIdentity& identity,
+                              std::uint64_t names) {
+  // The inputs and the standard streams first: that says more, and holds where every file
+  // has one name.
+  if (same_file(identity, folder.archive) || same_file(identity, folder.listing)) {
+    return "cannot create: it is one of the input files";
+  }
+  if (same_file(identity, folder.standard_output)) return "cannot create: it receives standard output";
+  if (same_file(identity, folder.standard_error)) return "cannot create: it receives standard error";
+  // Replacing it would leave its other names holding the old bytes.
+  if (names > 1) return "cannot create: it has other names (hard links)";
+  return "";
+}
+
+// Temporary names are tried in turn; only a hostile folder makes them all collide.
+constexpr int kTemporaryNameTries = 100;
+// A path in the output folder that no output can have (outputs end in ".sfx"), for the
+// `attempt`th try. The run holds one at a time, so the first is free again after each
+// rename, and one directory entry serves every replacement.
+inline std::string temporary_path(const OutputFolder& folder, int attempt) {
+  return path_in(folder.path, ".sfx-extract-" + std::to_string(process_id()) + "-" +
+                                  std::to_string(attempt) + ".tmp");
+}
+
+}  // namespace output_detail
 }  // namespace sfx

@@ -141,11 +141,12 @@ RecordStatus ListingReader::convert_record(ListingRecord& record) {
   std::optional<std::uint32_t> number;
   for (const NumberColumn& number_column : kNumberColumns) {
     for (; column < number_column.column && skip_space(); ++column) skip_column();
-    if (column < number_column.column || !skip_space() ||
-        !(number = scan_number(input_, number_column.form))) {
+    const bool ended = column < number_column.column || !skip_space();
+    if (ended || !(number = scan_number(input_, number_column.form))) {
       failed_column_ = column;
       if (input_.failed()) return RecordStatus::read_error;
-      return path_fits ? RecordStatus::incomplete : RecordStatus::path_too_long;
+      if (!path_fits) return RecordStatus::path_too_long;
+      return ended ? RecordStatus::truncated : RecordStatus::incomplete;
     }
     if (column == kLenColumn) record.len = static_cast<std::int32_t>(*number);
     if (column == kLocColumn) record.loc = *number;

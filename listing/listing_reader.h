@@ -25,8 +25,10 @@ struct ListingRecord {
 
 enum class RecordStatus {
   complete,       // all 16 columns converted
-  incomplete,     // a number column did not convert, or the listing ended inside the
-                  // record; only `path` is set (see failed_column())
+  incomplete,     // a number column did not convert (see failed_column()); `path` is
+                  // set, and `len` once column 4 converted
+  truncated,      // the listing ended inside the record; `path` is set, and `len` once
+                  // column 4 converted
   path_too_long,  // column 1 is longer than kMaxPathLength; `path` holds its last
                   // kMaxPathLength bytes, so its extension is the real one
   end,            // no further record
@@ -46,7 +48,7 @@ class ListingReader {
 
   // The line (counted from 1) on which the last record's column 1 stands.
   std::uint64_t record_line() const { return record_line_; }
-  // The column (1 to 16) at which the last incomplete record stopped.
+  // The column (4, 7 or 16) that did not convert in the last incomplete record.
   int failed_column() const { return failed_column_; }
   // The OS error number behind RecordStatus::read_error.
   int read_error() const { return input_.error(); }

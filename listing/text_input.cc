@@ -22,8 +22,7 @@ bool TextInput::refill() {
     error_ = pending_error_;
     return false;
   }
-  errno = 0;
-  std::size_t size = std::fread(data, 1, kBufferSize, file_.get());
+  std::size_t size = read_fully(file_.get(), data, kBufferSize);
   if (size < kBufferSize) {
     if (std::ferror(file_.get())) pending_error_ = errno != 0 ? errno : EIO;
     finished_ = true;

@@ -22,8 +22,10 @@ using test::listing_line;
 // Standard output and error are text streams: on Windows every line ends in CR LF.
 #ifdef _WIN32
 const std::string kEnd = "\r\n";
+constexpr bool kEmptyStrayPossible = true;  // see KilledRun
 #else
 const std::string kEnd = "\n";
+constexpr bool kEmptyStrayPossible = false;
 #endif
 
 const std::string kArchive = test::test_bytes(1000, 17);
@@ -126,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, Program, testing::ValuesIn(kCases),
 
 // A run killed at any point leaves every output name holding a complete entry or what it
 // held before; the one file a kill may leave beside them is a finished entry under a
-// temporary name, killed between the two steps of a replacement. Kills fall where the
+// temporary name, killed between the two steps of a replacement, or on Windows an empty
+// one, killed between making the file and marking it for deletion. Kills fall where the
 // run's own progress marks: once the k-th output name holds its entry, for every k. The
 // run cannot end before its kill, however fast or loaded the machine: its standard output
 // is a pipe nobody reads, and the listing ends in records that each send a report line and
@@ -190,7 +193,7 @@ TEST(KilledRun, LeavesEveryNameCompleteOrAsItWas) {
     const std::string stray = test::read_file(folder.file(left));
     EXPECT_TRUE(std::any_of(std::begin(entries), std::end(entries), [&](const Entry& entry) {
       return stray == archive.substr(entry.loc, entry.len);
-    })) << left << " holds no complete entry";
+    }) || (kEmptyStrayPossible && stray.empty())) << left << ": " << stray.size() << " bytes";
   }
 }
 

@@ -13,6 +13,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <thread>
 #else
 #include <unistd.h>
 #endif
@@ -188,7 +190,7 @@ const Scenario kScenarios[] = {
      "good.sfx len: 3 loc: 0\n",
      said("Filelist.txt line 2", "column 4 does not convert; entry skipped") +
          said("Filelist.txt line 4", "path longer than 1023 bytes; entry skipped") +
-         said("Filelist.txt line 7", "column 5 does not convert; entry skipped"),
+         said("Filelist.txt line 7", "listing ends inside the record; entry skipped"),
      kExitProblems,
      {file("good.sfx", at(0, 3))}},
     {"HostileNamesAreReportedButNeverWritten",
@@ -315,11 +317,13 @@ struct Way {
   RunOptions options;
 };
 const Way kWays[] = {
-    {"stream, unnamed file", {std::nullopt, true}},
+    {"stream, temporary name", {std::nullopt, Naming::temporary_name}},
 #ifndef _WIN32
-    {"kernel copy, unnamed file", {1, true}},
-    {"stream, temporary name", {std::nullopt, false}},
-    {"kernel copy, temporary name", {1, false}},
+    {"kernel copy, temporary name", {1, Naming::temporary_name}},
+    {"stream, unnamed file", {std::nullopt, Naming::unnamed}},
+    {"kernel copy, unnamed file", {1, Naming::unnamed}},
+    {"stream, unnamed file via /proc", {std::nullopt, Naming::unnamed_via_proc}},
+    {"kernel copy, unnamed file via /proc", {1, Naming::unnamed_via_proc}},
 #endif
 };
 
@@ -398,6 +402,38 @@ TEST(ExtractionRunOnWindows, ReadOnlyFilesAndReparsePointsAreRefused) {
   EXPECT_EQ(test::folder_entries(folder.file("folder")), "");
   EXPECT_EQ(result.status, kExitProblems);
   if (!links) GTEST_SKIP() << "this system makes no symbolic links; only read-only was tried";
+}
+
+// Another program (a virus scanner, an indexer) that holds an output's name for a moment
+// delays its replacement, and loses nothing; one that holds it past the retries fails that
+// entry only, and the name is left as it was.
+TEST(ExtractionRunOnWindows, NameHeldByAnotherProgram) {
+  for (const DWORD held_for : {300, 5000}) {
+    SCOPED_TRACE(held_for);
+    test::TempFolder folder;
+    test::write_file(folder.file("Filelist.000"), kArchive.data);
+    test::write_file(folder.file("Filelist.txt"),
+                     test::listing_of(line("held.sfx", "4", "0") + line("next.sfx", "4", "8")));
+    test::write_file(folder.file("held.sfx"), "held");
+    const HANDLE held = CreateFileA(folder.file("held.sfx").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread holder([&] {
+      Sleep(held_for);
+      CloseHandle(held);
+    });
+    const auto result = test::run_in(folder.path());
+    holder.join();
+    const bool waited_out = held_for < 1000;
+    EXPECT_EQ(result.status, waited_out ? kExitSuccess : kExitProblems);
+    EXPECT_EQ(test::read_file(folder.file("held.sfx")), waited_out ? at(0, 4) : "held");
+    EXPECT_EQ(test::read_file(folder.file("next.sfx")), at(8, 4));
+    if (!waited_out) {
+      EXPECT_EQ(result.err.rfind("sfx-extract: held.sfx: cannot replace: ", 0), 0u) << result.err;
+      EXPECT_NE(result.err.find("; held.sfx left as it was\n"), std::string::npos) << result.err;
+    }
+  }
 }
 #endif
 

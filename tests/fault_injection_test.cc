@@ -4,7 +4,8 @@
 // only when everything came out as without the fault, leave every output name holding a
 // complete entry or what it held before, and change nothing else. The same runs with a
 // SIGKILL as each call begins kill the run at every step it takes: each name must still
-// hold a complete entry or what it held before.
+// hold a complete entry or what it held before. A signal that interrupts a call (EINTR)
+// must change nothing at all.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -196,6 +197,11 @@ TEST_F(FaultInjection, EveryFailedCallIsMetSafely) {
             EXPECT_TRUE(named.count("standard output") != 0 || unknown)
                 << "report lines lost without a diagnostic";
             EXPECT_TRUE(named.count("standard output") != 0 || clean.out.rfind(result.out, 0) == 0);
+          }
+          if (!killed && std::string(fault.error) == "EINTR") {
+            EXPECT_TRUE(all_as_without_fault && result.err == clean.err &&
+                        result.status == clean.status)
+                << "an interrupted call changed the outcome";
           }
           // Status 0 exactly when everything came out as without the fault.
           if (!killed) {

@@ -33,6 +33,8 @@ std::string walk(const std::string& listing) {
     } else if (status == RecordStatus::incomplete) {
       std::snprintf(numbers, sizeof numbers, " !%d@%u", reader.failed_column(),
                     static_cast<unsigned>(reader.record_line()));
+    } else if (status == RecordStatus::truncated) {
+      std::snprintf(numbers, sizeof numbers, " !end@%u", static_cast<unsigned>(reader.record_line()));
     } else {
       std::snprintf(numbers, sizeof numbers, " too long (%zu)@%u", record.path.size(),
                     static_cast<unsigned>(reader.record_line()));
@@ -78,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"CtrlZEndsListing", listing_of(kRecordA + "\n\x1a" + kRecordB + "\n"),
                  "d\\a.sfx 10 1f@2\nend"},
         WalkCase{"CtrlZInsideRecord", listing_of(kRecordA.substr(0, 20) + "\x1a" + "5 6\n"),
-                 "d\\a.sfx !8@2\nend"},
+                 "d\\a.sfx !end@2\nend"},
         WalkCase{"LastRecordWithoutLineBreak", listing_of(kRecordA), "d\\a.sfx 10 1f@2\nend"},
         WalkCase{"BlankLinesAround", listing_of("\n\n" + kRecordA + "\n\n \t\n" + kRecordB + "\n\n\n"),
                  "d\\a.sfx 10 1f@4\nd\\b.wav 20 2e@7\nend"},
@@ -92,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"AllWhiteSpaceSeparates",
                  listing_of("p.sfx\t1\v2\f3 5 6 7 8 9 10 11 12 13 14 15 ff\n"), "p.sfx 3 ff@2\nend"},
         WalkCase{"TruncatedLastRecord", listing_of(kRecordA + "\nd\\c.sfx 1 2 3\n"),
-                 "d\\a.sfx 10 1f@2\nd\\c.sfx !5@3\nend"},
+                 "d\\a.sfx 10 1f@2\nd\\c.sfx !end@3\nend"},
         // A failed conversion leaves the position at the failing character; the next line
         // skip goes on from there, so the next line still gives its record.
         WalkCase{"RecordAfterFailedConversion",

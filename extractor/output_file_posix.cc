@@ -1,0 +1,194 @@
+// Outputs on Linux and other POSIX systems. Two ways to make and name an output, each one
+// needed by a kind of file system:
+// - An unnamed file (O_TMPFILE: Linux on ext4, XFS, btrfs, tmpfs) takes a new name in one
+//   link, by its descriptor (AT_EMPTY_PATH) or, where that needs a capability the run
+//   lacks, through /proc/self/fd: two spellings of one way. Linux links no file over an
+//   existing name, so a replacement is linked under a temporary name first and renamed
+//   over the name. A killed run leaves nothing behind, but in the instant between the two.
+// - A file created under a temporary name and renamed onto its name: file systems without
+//   unnamed files (exFAT and NTFS through FUSE, NFS) and systems without O_TMPFILE. It is
+//   closed before it takes the name, since a network file system reports failed writes at
+//   close. A killed run leaves it behind.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "common/diagnostics.h"
+#include "extractor/output_file.h"
+
+namespace sfx {
+
+using namespace output_detail;
+
+namespace {
+
+Existing look_at(const OutputFolder& folder, const std::string& path) {
+  Existing existing;
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) {
+    if (errno != ENOENT) existing.look_failure = "cannot create: " + os_error(errno);
+    return existing;
+  }
+  existing.exists = true;
+  existing.mode = status.st_mode & 07777;
+  existing.owner = status.st_uid;
+  existing.group = status.st_gid;
+  if (S_ISLNK(status.st_mode)) {
+    existing.refusal = kSymbolicLink;
+  } else if (!S_ISREG(status.st_mode)) {
+    existing.refusal = kNotRegular;
+  } else {
+    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino), true};
+    existing.refusal = refusal_of(folder, identity, status.st_nlink);
+  }
+  return existing;
+}
+
+std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Whether /proc names the open file `fd`, so that an unnamed file can be linked through it.
+bool proc_names(int fd) {
+  struct stat via_proc;
+  struct stat direct;
+  return stat(proc_path(fd).c_str(), &via_proc) == 0 && fstat(fd, &direct) == 0 &&
+         via_proc.st_dev == direct.st_dev && via_proc.st_ino == direct.st_ino;
+}
+
+#ifdef O_TMPFILE
+constexpr int kUnnamed = O_TMPFILE;
+#else
+constexpr int kUnnamed = 0;  // the folder itself refuses to be opened for writing: EISDIR
+#endif
+
+// Tries `take` on temporary names in turn; the first it takes, or "" (errno tells why).
+template <typename Take>
+std::string take_temporary_name(const OutputFolder& folder, Take take) {
+  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    std::string temporary = temporary_path(folder, attempt);
+    if (take(temporary)) return temporary;
+    if (errno != EEXIST) break;
+  }
+  return "";
+}
+
+// Links the unnamed file `fd` to `path`, spelt as `folder.naming` says.
+bool link_unnamed(int fd, OutputFolder& folder, const std::string& path) {
+#ifdef AT_EMPTY_PATH
+  if (folder.naming == Naming::unnamed) {
+    if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    // Refused without the capability to name any open file: /proc names it instead.
+    if (errno != ENOENT) return false;
+    folder.naming = Naming::unnamed_via_proc;
+  }
+#endif
+  return linkat(AT_FDCWD, proc_path(fd).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives the new file `fd` the owner, group and mode of the file it replaces, as far as they
+// can be kept without handing anyone a privilege. Only root may give a file away; others
+// keep the group where they belong to it. chown clears the set-ID bits, so the mode comes
+// after it, and a set-ID bit is kept only with the owner or group it grants: a replacement
+// must never turn bytes from the archive into a set-ID program of whoever runs the tool.
+// A file system that keeps none of this still gets the entry's bytes.
+void keep_owner_and_mode(int fd, const Existing& existing) {
+  struct stat now;
+  if (fstat(fd, &now) != 0) return;
+  if (now.st_uid != existing.owner || now.st_gid != existing.group) {
+    const bool changed = fchown(fd, existing.owner, existing.group) == 0 ||
+                         fchown(fd, static_cast<uid_t>(-1), existing.group) == 0;
+    if (changed && fstat(fd, &now) != 0) return;
+  }
+  unsigned mode = existing.mode & ~static_cast<unsigned>(S_ISUID | S_ISGID);
+  if (now.st_uid == existing.owner) mode |= existing.mode & S_ISUID;
+  if (now.st_gid == existing.group) mode |= existing.mode & S_ISGID;
+  if (mode != (now.st_mode & 07777)) fchmod(fd, mode);
+}
+
+}  // namespace
+
+bool name_taken(const OutputFolder& folder, const std::string& name) {
+  return look_at(folder, path_in(folder.path, name)).exists;
+}
+
+bool PendingOutput::begin(OutputFolder& folder, const std::string& name, std::string& why) {
+  folder_ = &folder;
+  name_ = name;
+  if (folder.naming != Naming::temporary_name) {
+    file_ = Descriptor(open_retrying(folder.path.empty() ? "." : folder.path.c_str(),
+                                     O_WRONLY | kUnnamed | O_CLOEXEC, 0666));
+    if (file_ && folder.naming == Naming::automatic) {
+      // Without /proc, a run that may not link by descriptor could name no unnamed file.
+      folder.naming = proc_names(file_.get()) ? Naming::unnamed : Naming::temporary_name;
+    }
+    if (file_ && folder.naming != Naming::temporary_name) return true;
+    if (!file_ && errno != EOPNOTSUPP && errno != EISDIR) {
+      why = "cannot create: " + os_error(errno);
+      return false;
+    }
+    file_.close();
+    folder.naming = Naming::temporary_name;
+  }
+  temporary_ = take_temporary_name(folder, [&](const std::string& path) {
+    file_ = Descriptor(open_retrying(
+        path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666));
+    return static_cast<bool>(file_);
+  });
+  if (temporary_.empty()) why = "cannot create: " + os_error(errno);
+  return !temporary_.empty();
+}
+
+InstallResult PendingOutput::install(std::string& why) {
+  const std::string path = path_in(folder_->path, name_);
+  const bool unnamed = temporary_.empty();
+  // An unnamed file takes a new name in one step; a link never replaces, so a name that
+  // exists is looked at first.
+  if (unnamed) {
+    if (link_unnamed(file_.get(), *folder_, path)) return InstallResult::installed;
+    if (errno != EEXIST) {
+      why = "cannot create: " + os_error(errno);
+      return InstallResult::failed;
+    }
+  }
+  const Existing existing = look_at(*folder_, path);
+  if (!existing.look_failure.empty()) {
+    why = existing.look_failure;
+    return InstallResult::failed;
+  }
+  if (!existing.refusal.empty()) {
+    why = existing.refusal;
+    return InstallResult::refused;
+  }
+  if (existing.exists) keep_owner_and_mode(file_.get(), existing);
+  const std::string failed_to = existing.exists ? "cannot replace: " : "cannot create: ";
+  if (unnamed) {
+    temporary_ = take_temporary_name(*folder_, [&](const std::string& temporary) {
+      return link_unnamed(file_.get(), *folder_, temporary);
+    });
+    if (temporary_.empty()) {
+      why = failed_to + os_error(errno);
+      return InstallResult::failed;
+    }
+  } else if (!file_.close()) {
+    why = "write failed at close: " + os_error(errno);
+    return InstallResult::failed;
+  }
+  if (std::rename(temporary_.c_str(), path.c_str()) != 0) {
+    why = failed_to + os_error(errno);
+    return InstallResult::failed;
+  }
+  temporary_.clear();
+  return InstallResult::installed;
+}
+
+void PendingOutput::discard() {
+  file_.close();
+  if (temporary_.empty()) return;
+  unlink(temporary_.c_str());
+  temporary_.clear();
+}
+
+}  // namespace sfx
