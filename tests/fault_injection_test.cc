@@ -121,6 +121,7 @@ TEST_F(FaultInjection, EveryFailedCallIsMetSafely) {
   };
   int calls_covered = 0;
   int runs = 0;
+  int kills = 0;
   for (const Workload& workload : workloads) {
     SCOPED_TRACE(workload.name);
     prepare(workload.lines);
@@ -161,10 +162,13 @@ TEST_F(FaultInjection, EveryFailedCallIsMetSafely) {
                                   workload.stdout_to_pipe);
           ++runs;
           ASSERT_FALSE(result.killed) << "hung";
-          const bool killed = fault.error == nullptr;
-          if (killed) {
-            ASSERT_EQ(result.status, 1000 + 9) << "not ended by SIGKILL";
-          } else {
+          // Under the sanitizers a run may make fewer calls of a kind than the traced one
+          // did, so a late injection may never come: the run must then be as without it.
+          const bool killed = fault.error == nullptr && result.status == 1000 + 9;
+          kills += killed;
+          const bool harmless =
+              fault.error == nullptr ? !killed : fault.error == std::string("EINTR");
+          if (!killed) {
             ASSERT_LT(result.status, 1000) << "ended by signal " << result.status - 1000;
           }
           // What went wrong, file by file, each with its diagnostic.
@@ -198,10 +202,10 @@ TEST_F(FaultInjection, EveryFailedCallIsMetSafely) {
                 << "report lines lost without a diagnostic";
             EXPECT_TRUE(named.count("standard output") != 0 || clean.out.rfind(result.out, 0) == 0);
           }
-          if (!killed && std::string(fault.error) == "EINTR") {
+          if (harmless) {
             EXPECT_TRUE(all_as_without_fault && result.err == clean.err &&
                         result.status == clean.status)
-                << "an interrupted call changed the outcome";
+                << "an interrupted call, or one never reached, changed the outcome";
           }
           // Status 0 exactly when everything came out as without the fault.
           if (!killed) {
@@ -231,8 +235,9 @@ TEST_F(FaultInjection, EveryFailedCallIsMetSafely) {
     }
   }
   std::cout << "failed " << calls_covered << " calls after start-up in turn, in " << runs
-            << " runs\n";
+            << " runs, " << kills << " of them killed\n";
   EXPECT_GT(runs, 100);
+  EXPECT_GT(kills, calls_covered / 2);
 }
 
 }  // namespace
