@@ -17,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "extractor/entry_names.h"
@@ -69,18 +70,26 @@ std::map<std::string, std::vector<std::string>> complete_entries_by_name(
   return entries;
 }
 
-const fs::path& parent_folder() {
-  static const fs::path parent = [] {
-    fs::path path = fs::temp_directory_path() /
-                    ("sfx-fuzz-" + std::to_string(std::chrono::steady_clock::now()
-                                                      .time_since_epoch()
-                                                      .count()));
+// The parent folder, made at the first input and removed when the process exits.
+struct ParentFolder {
+  fs::path path = fs::temp_directory_path() /
+                  ("sfx-fuzz-" + std::to_string(std::chrono::steady_clock::now()
+                                                    .time_since_epoch()
+                                                    .count()));
+  ParentFolder() {
     fs::create_directories(path);
     write_file(path / "sentinel", kSentinel);
     write_file(path / "hard-sentinel", kHardSentinel);
-    return path;
-  }();
-  return parent;
+  }
+  ~ParentFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+const fs::path& parent_folder() {
+  static const ParentFolder parent;
+  return parent.path;
 }
 
 }  // namespace
