@@ -359,11 +359,6 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
       }
     }
     if (chdir(folder.c_str()) != 0) _exit(120);
-    if (options.file_size_limit > 0) {
-      const auto bytes = static_cast<rlim_t>(options.file_size_limit);
-      const rlimit limit{bytes, bytes};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
-    }
     std::vector<const char*> command;
     for (const std::string& word : options.wrapper) command.push_back(word.c_str());
 #ifdef SFX_EXTRACT_EMULATOR

@@ -102,7 +102,6 @@ struct BinaryOptions {
   // where standard output goes; any other: that file in the run's folder, not read back.
   std::string out_to;
   std::string err_to;
-  long file_size_limit = 0;  // above 0: caps the size of every file the process writes
   std::vector<std::string> wrapper;  // POSIX: a command that starts the program (strace ...)
   // Asked again and again while the run goes on; once it says so, the run is killed
   // (SIGKILL; on Windows TerminateProcess).
