@@ -229,9 +229,7 @@ TEST_P(FaultInjection, EveryFailedCallIsMetSafely) {
               << left << ": a stray file holds no complete entry";
           left.erase(0, left.find(' ') + 1);
         }
-        std::string joined;
-        for (const auto& name : expected_entries) joined += (joined.empty() ? "" : " ") + name;
-        EXPECT_EQ(left, joined) << "a file was left behind";
+        EXPECT_EQ(left, test::joined(expected_entries)) << "a file was left behind";
         EXPECT_TRUE(std::filesystem::equivalent(run_ + "/linked.sfx", parent_.file("sentinel")))
             << "a refused name was replaced";
         EXPECT_EQ(test::folder_entries(parent_.path()), "run sentinel trace");

@@ -186,11 +186,13 @@ std::string difference(const std::string& folder, const Item& item) {
 
 }  // namespace
 
-std::string folder_entries(const std::string& folder) {
-  std::string joined;
-  for (const auto& name : names_in(folder)) joined += (joined.empty() ? "" : " ") + name;
-  return joined;
+std::string joined(const std::set<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : " ") + name;
+  return text;
 }
+
+std::string folder_entries(const std::string& folder) { return joined(names_in(folder)); }
 
 std::string differences(const std::string& folder, const Folder& expected) {
   std::set<std::string> names = names_in(folder);

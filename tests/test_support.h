@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ class TempFolder {
 void write_file(const std::string& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string read_file(const std::string& path);
+// `names` in their order, joined by spaces.
+std::string joined(const std::set<std::string>& names);
 // Names of the entries in `folder`, sorted, joined by spaces.
 std::string folder_entries(const std::string& folder);
 // A pseudo-random byte string of `size` bytes; its first 256 bytes are 0 to 255.
