@@ -1,6 +1,7 @@
 #include "common/diagnostics.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/file.h"
@@ -59,6 +60,33 @@ std::string windows_error(unsigned long code) {
   }
   if (size == 0) return "error " + std::to_string(code);
   return std::string(text, size);
+}
+
+std::string printable(std::wstring_view name) {
+  const UINT code_page = GetACP();
+  // UTF-8 takes every character but a lone surrogate, and refuses the best-fit flag.
+  const bool utf8 = code_page == CP_UTF8;
+  std::string bytes;
+  for (std::size_t at = 0; at < name.size();) {
+    const bool pair = IS_HIGH_SURROGATE(name[at]) && at + 1 < name.size() &&
+                      IS_LOW_SURROGATE(name[at + 1]);
+    const int units = pair ? 2 : 1;
+    char converted[16];
+    BOOL defaulted = FALSE;
+    const int size = WideCharToMultiByte(
+        code_page, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, name.data() + at, units,
+        converted, sizeof converted, nullptr, utf8 ? nullptr : &defaulted);
+    if (size > 0 && !defaulted) {
+      bytes.append(converted, static_cast<std::size_t>(size));
+    } else {
+      const unsigned character =
+          pair ? 0x10000u + ((name[at] - 0xD800u) << 10) + (name[at + 1] - 0xDC00u) : name[at];
+      std::snprintf(converted, sizeof converted, "\\u{%x}", character);
+      bytes += converted;
+    }
+    at += static_cast<std::size_t>(units);
+  }
+  return printable(bytes);
 }
 #endif
 

@@ -42,5 +42,10 @@ std::string windows_error(unsigned long code);
 // `bytes` with control characters and DEL written as \xNN, so that a hostile name
 // cannot drive the terminal.
 std::string printable(std::string_view bytes);
+#ifdef _WIN32
+// A name as Windows has it, in the ANSI code page and printable: a character without an
+// exact equivalent there is written as \u{XXXX}, never as a look-alike (no best fit).
+std::string printable(std::wstring_view name);
+#endif
 
 }  // namespace sfx

@@ -1,14 +1,12 @@
 // Owned C stdio streams and the few file operations the tool needs on every platform.
+// file.cc holds what every platform shares; file_posix.cc and file_windows.cc each hold one
+// platform's side (file_windows.h: what only the Windows code uses besides).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
-
-#ifdef _WIN32
-struct _BY_HANDLE_FILE_INFORMATION;
-#endif
 
 namespace sfx {
 
@@ -85,17 +83,14 @@ struct FileIdentity {
 };
 
 // Opens an existing regular file for binary reading; an empty File when it is missing,
-// unreadable or not a regular file (a folder, a device, a FIFO: never waited for).
+// unreadable or not a regular file (a folder, a device, a FIFO: never waited for). On
+// Windows `path` is in the ANSI code page and opened through the wide calls, past MAX_PATH.
 File open_regular_for_reading(const std::string& path);
 
 // The identity of the file behind an open stream (device and inode; on Windows volume
 // serial number and file index); `known` is false when it cannot be had.
 FileIdentity identity_of(std::FILE* stream);
 bool same_file(const FileIdentity& a, const FileIdentity& b);
-#ifdef _WIN32
-// The identity in what GetFileInformationByHandle gives.
-FileIdentity identity_of_information(const ::_BY_HANDLE_FILE_INFORMATION& info);
-#endif
 
 // Positions a stream at an absolute 64-bit byte offset; false when that fails.
 bool seek_absolute(std::FILE* stream, std::int64_t offset);

@@ -89,9 +89,9 @@ std::optional<std::string> copy_entry(ArchiveStream& archive, const ListingRecor
 }  // namespace
 
 void extract_entry(ArchiveStream& archive, const ListingRecord& record,
-                   const std::string& output_name, OutputFolder& folder,
+                   const OutputName& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics) {
-  const std::string shown_name = printable(output_name);
+  const std::string shown_name = printable(output_name.listed);
   std::string why;
   PendingOutput output;
   InstallResult result = InstallResult::failed;
@@ -105,8 +105,7 @@ void extract_entry(ArchiveStream& archive, const ListingRecord& record,
   }
   if (result == InstallResult::failed) {
     // Nothing was installed: say what the name holds.
-    const bool taken = name_taken(folder, output_name);
-    why += taken ? "; " + shown_name + " left as it was" : "; not written";
+    why += output.name_taken() ? "; " + shown_name + " left as it was" : "; not written";
   }
   if (result != InstallResult::installed || !output.close(why)) {
     diagnostics.report(shown_name, why);

@@ -29,7 +29,7 @@ struct ArchiveStream {
 // fewer bytes, or reading, writing or naming fails, it reports that once and the name
 // holds exactly what it held before.
 void extract_entry(ArchiveStream& archive, const ListingRecord& record,
-                   const std::string& output_name, OutputFolder& folder,
+                   const OutputName& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics);
 
 }  // namespace sfx

@@ -1,5 +1,5 @@
 // What the run takes from an entry's path: the extension that selects it, the name of its
-// output file, and whether that name is safe to create in the output folder.
+// output file, and whether that name stays inside the output folder.
 #pragma once
 
 #include <string_view>
@@ -13,17 +13,9 @@ bool is_selected(std::string_view path);
 // The characters after the last '\' of `path`; the whole path when it has none.
 std::string_view output_name_of(std::string_view path);
 
-enum class NameRules { posix, windows };
-#ifdef _WIN32
-constexpr NameRules kHostNameRules = NameRules::windows;
-#else
-constexpr NameRules kHostNameRules = NameRules::posix;
-#endif
-
-// Whether `name` names a file directly inside the current folder under `rules`: no '/' or
-// NUL; for Windows also none of < > : " | ? * or bytes 0x01-0x1F, and no device name
-// (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, COM and LPT with a superscript
-// digit, in any case) before the first '.'.
-bool is_plain_file_name(std::string_view name, NameRules rules = kHostNameRules);
+// Whether `name` names a file directly inside the current folder on every platform: not
+// empty, "." or "..", and no '/' or NUL. Windows adds rules of its own on the decoded name
+// (windows_names.h).
+bool is_plain_file_name(std::string_view name);
 
 }  // namespace sfx

@@ -33,10 +33,10 @@ void report_skipped(Diagnostics& diagnostics, const ListingReader& reader,
 }
 
 // The report line of a selected entry, line break included.
-std::string report_line(const std::string& output_name, std::int32_t len, std::uint32_t loc) {
+std::string report_line(std::string_view output_name, std::int32_t len, std::uint32_t loc) {
   char numbers[48];
   std::snprintf(numbers, sizeof numbers, " len: %" PRId32 " loc: %" PRIx32 "\n", len, loc);
-  return output_name + numbers;
+  return std::string(output_name).append(numbers);
 }
 
 }  // namespace
@@ -68,13 +68,14 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
       report_skipped(diagnostics, reader, status);
       continue;
     }
-    const std::string output_name(output_name_of(record.path));
-    diagnostics.print(report_line(output_name, record.len, record.loc));
-    if (!is_plain_file_name(output_name)) {
-      diagnostics.report(printable(output_name), "not a plain file name; entry not extracted");
+    const std::string_view listed_name = output_name_of(record.path);
+    diagnostics.print(report_line(listed_name, record.len, record.loc));
+    const std::optional<OutputName> output_name = plain_output_name(listed_name);
+    if (!output_name) {
+      diagnostics.report(printable(listed_name), "not a plain file name; entry not extracted");
       continue;
     }
-    extract_entry(archive_stream, record, output_name, output_folder, diagnostics);
+    extract_entry(archive_stream, record, *output_name, output_folder, diagnostics);
   }
 
   if (!archive.close()) diagnostics.report(kArchiveName, "close failed: " + os_error(errno));

@@ -10,7 +10,8 @@
 // Safety rules, checked on the name itself, never through a link, just before it is taken
 // (refusal_of() below): a name holding a symbolic link (on Windows any reparse point),
 // anything but a regular file, a file with other names (hard links), one of the inputs, or
-// the file that receives standard output or error is refused and left exactly as it was.
+// the file that receives standard output or error is refused and left exactly as it was; on
+// Windows so is a name that reaches a file named otherwise (an 8.3 short name).
 // A rename replaces a name; it never writes through it.
 //
 // output_file_posix.cc and output_file_windows.cc each hold one platform's implementation.
@@ -18,7 +19,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/diagnostics.h"
 #include "common/file.h"
@@ -32,6 +35,23 @@ enum class Naming {
   unnamed_via_proc,  // Linux: the same, always linked through /proc/self/fd
   temporary_name,    // a file under a temporary name of the tool's own, renamed onto the name
 };
+
+#ifdef _WIN32
+using NativeName = std::wstring;  // UTF-16, as the wide calls take it
+#else
+using NativeName = std::string;  // bytes, as the system calls take them
+#endif
+
+// An output's name: as listed (diagnostics show it) and as the platform's file calls take it.
+struct OutputName {
+  std::string listed;
+  NativeName native;
+};
+
+// The output name `listed` as this platform's file calls take it, converted once; none when
+// it is not a plain file name here (is_plain_file_name, and on Windows windows_file_name in
+// the ANSI code page).
+std::optional<OutputName> plain_output_name(std::string_view listed);
 
 // Where outputs go and which files they must never replace.
 struct OutputFolder {
@@ -56,7 +76,7 @@ class PendingOutput {
 
   // Begins the output `name` in `folder`: a new empty file, made as `folder.naming` says.
   // False with `why` when it cannot be made.
-  bool begin(OutputFolder& folder, const std::string& name, std::string& why);
+  bool begin(OutputFolder& folder, const OutputName& name, std::string& why);
   // The descriptor the entry's bytes are written to: binary, empty at first.
   int descriptor() const { return file_.get(); }
   // Gives the finished file its name, replacing a regular file there that the safety rules
@@ -71,18 +91,19 @@ class PendingOutput {
     why = "close failed: " + os_error(errno);
     return false;
   }
+  // Whether the output's name holds anything now, looked at without following a link (after
+  // begin(), to tell a name left as it was from one never written).
+  bool name_taken() const;
 
  private:
   void discard();
 
   OutputFolder* folder_ = nullptr;
-  std::string name_;
+  NativeName path_;  // the output's path, as the file calls take it
   Descriptor file_;
-  std::string temporary_;  // the file's temporary name (a path); empty while it has none
+  NativeName temporary_;  // the file's temporary name (a path); empty while it has none
+  bool closing_deletes_ = false;  // Windows: the deletion mark removes the file with its handle
 };
-
-// Whether `name` in `folder` holds anything now, looked at without following a link.
-bool name_taken(const OutputFolder& folder, const std::string& name);
 
 // What both platforms' implementations share.
 namespace output_detail {
@@ -118,12 +139,11 @@ inline std::string refusal_of(const OutputFolder& folder, const FileIdentity& id
 
 // Temporary names are tried in turn; only a hostile folder makes them all collide.
 constexpr int kTemporaryNameTries = 100;
-// A path in the output folder that no output can have (outputs end in ".sfx"), for the
+// A name in the output folder that no output can have (outputs end in ".sfx"), for the
 // `attempt`th try. The run holds one at a time, so the first is free again after each
 // rename, and one directory entry serves every replacement.
-inline std::string temporary_path(const OutputFolder& folder, int attempt) {
-  return path_in(folder.path, ".sfx-extract-" + std::to_string(process_id()) + "-" +
-                                  std::to_string(attempt) + ".tmp");
+inline std::string temporary_name(int attempt) {
+  return ".sfx-extract-" + std::to_string(process_id()) + "-" + std::to_string(attempt) + ".tmp";
 }
 
 }  // namespace output_detail

@@ -17,6 +17,7 @@
 #include <cstdio>
 
 #include "common/diagnostics.h"
+#include "extractor/entry_names.h"
 #include "extractor/output_file.h"
 
 namespace sfx {
@@ -68,7 +69,7 @@ constexpr int kUnnamed = 0;  // the folder itself refuses to be opened for writi
 template <typename Take>
 std::string take_temporary_name(const OutputFolder& folder, Take take) {
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    std::string temporary = temporary_path(folder, attempt);
+    std::string temporary = path_in(folder.path, temporary_name(attempt));
     if (take(temporary)) return temporary;
     if (errno != EEXIST) break;
   }
@@ -110,13 +111,16 @@ void keep_owner_and_mode(int fd, const Existing& existing) {
 
 }  // namespace
 
-bool name_taken(const OutputFolder& folder, const std::string& name) {
-  return look_at(folder, path_in(folder.path, name)).exists;
+std::optional<OutputName> plain_output_name(std::string_view listed) {
+  if (!is_plain_file_name(listed)) return std::nullopt;
+  return OutputName{std::string(listed), std::string(listed)};
 }
 
-bool PendingOutput::begin(OutputFolder& folder, const std::string& name, std::string& why) {
+bool PendingOutput::name_taken() const { return look_at(*folder_, path_).exists; }
+
+bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::string& why) {
   folder_ = &folder;
-  name_ = name;
+  path_ = path_in(folder.path, name.native);
   if (folder.naming != Naming::temporary_name) {
     file_ = Descriptor(open_retrying(folder.path.empty() ? "." : folder.path.c_str(),
                                      O_WRONLY | kUnnamed | O_CLOEXEC, 0666));
@@ -142,18 +146,17 @@ bool PendingOutput::begin(OutputFolder& folder, const std::string& name, std::st
 }
 
 InstallResult PendingOutput::install(std::string& why) {
-  const std::string path = path_in(folder_->path, name_);
   const bool unnamed = temporary_.empty();
   // An unnamed file takes a new name in one step; a link never replaces, so a name that
   // exists is looked at first.
   if (unnamed) {
-    if (link_unnamed(file_.get(), *folder_, path)) return InstallResult::installed;
+    if (link_unnamed(file_.get(), *folder_, path_)) return InstallResult::installed;
     if (errno != EEXIST) {
       why = "cannot create: " + os_error(errno);
       return InstallResult::failed;
     }
   }
-  const Existing existing = look_at(*folder_, path);
+  const Existing existing = look_at(*folder_, path_);
   if (!existing.look_failure.empty()) {
     why = existing.look_failure;
     return InstallResult::failed;
@@ -176,7 +179,7 @@ InstallResult PendingOutput::install(std::string& why) {
     why = "write failed at close: " + os_error(errno);
     return InstallResult::failed;
   }
-  if (std::rename(temporary_.c_str(), path.c_str()) != 0) {
+  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
     why = failed_to + os_error(errno);
     return InstallResult::failed;
   }

@@ -4,6 +4,11 @@
 // (FileRenameInfo), which no other program's open of that file can block. A run killed in
 // the instant between the two leaves the finished file under its temporary name.
 //
+// Names are decoded once (windows_names.h) and every call is a wide one on the full path in
+// the \\?\ form, so no length limit applies and nothing reinterprets the name. A name can
+// still reach a file that bears another one, its 8.3 short name: the look takes the name
+// the file system has for what it found and refuses it unless that is the output's name.
+//
 // Virus scanners, indexers and backup tools open files for a moment. An output's name that
 // such a program holds refuses the rename (sharing violation, access denied, lock
 // violation): the rename is tried again with growing pauses, about 1.3 s in all, before
@@ -11,13 +16,15 @@
 // pending) gives way to the next one.
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "common/diagnostics.h"
+#include "common/file_windows.h"
+#include "extractor/entry_names.h"
 #include "extractor/output_file.h"
+#include "extractor/windows_names.h"
 
 namespace sfx {
 
@@ -25,22 +32,47 @@ using namespace output_detail;
 
 namespace {
 
-Existing look_at(const OutputFolder& folder, const std::string& path) {
+std::wstring_view last_component(std::wstring_view path) {
+  return path.substr(path.rfind(L'\\') + 1);
+}
+
+// The long name (never the 8.3 one) of the file that `path` names: FindFirstFileEx's
+// cFileName, whose pattern is the name itself (no output name holds a wildcard). Wine's
+// GetFinalPathNameByHandleW stops at MAX_PATH, so the query goes by name. None, with
+// GetLastError(), when the system cannot tell it.
+std::optional<std::wstring> long_name_of(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search =
+      FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  FindClose(search);
+  return std::wstring(found.cFileName);
+}
+
+// What stands at the output's path `path`, looked at without following a link.
+Existing look_at(const OutputFolder& folder, const std::wstring& path) {
   Existing existing;
   // The reparse point itself is opened, never what it points to; BACKUP_SEMANTICS lets a
   // folder or junction be opened so that it can be refused like any other.
-  const HANDLE handle = CreateFileA(
+  const HANDLE handle = CreateFileW(
       path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) existing.look_failure = "cannot create: " + windows_error(error);
+    if (error != ERROR_FILE_NOT_FOUND)
+      existing.look_failure = "cannot create: " + windows_error(error);
     return existing;
   }
   existing.exists = true;
+  const std::wstring_view name = last_component(path);
+  const std::optional<std::wstring> long_name = long_name_of(path);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) {
+  if (!long_name || !GetFileInformationByHandle(handle, &info)) {
     existing.look_failure = "cannot create: " + windows_error(GetLastError());
+  } else if (CompareStringOrdinal(long_name->data(), static_cast<int>(long_name->size()),
+                                  name.data(), static_cast<int>(name.size()), TRUE) != CSTR_EQUAL) {
+    // A short name, most likely: replacing it would replace a file named otherwise.
+    existing.refusal = "cannot create: the name reaches " + printable(*long_name);
   } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     existing.refusal = kSymbolicLink;
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -81,39 +113,54 @@ bool mark_for_deletion(HANDLE handle, bool marked) {
                                     sizeof disposition) != 0;
 }
 
-// Renames the open file to `path`, replacing a file there if `replace`.
-bool rename_to(HANDLE handle, const std::string& path, bool replace) {
-  // The full path in UTF-16, converted from the ANSI code page as CreateFileA does.
-  std::wstring wide(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-  const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + sizeof(WCHAR) * length);
+// Renames the open file to the full path `path`, replacing a file there if `replace`.
+bool rename_to(HANDLE handle, const std::wstring& path, bool replace) {
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + sizeof(WCHAR) * path.size());
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  const DWORD written = GetFullPathNameW(wide.c_str(), length, info->FileName, nullptr);
-  if (length == 0 || written == 0 || written >= length) return false;
   info->ReplaceIfExists = replace ? TRUE : FALSE;
   info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * written);
+  info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * path.size());
+  path.copy(info->FileName, path.size());
+  info->FileName[path.size()] = L'\0';
   return SetFileInformationByHandle(handle, FileRenameInfo, info,
                                     static_cast<DWORD>(buffer.size())) != 0;
 }
 
-}  // namespace
-
-bool name_taken(const OutputFolder& folder, const std::string& name) {
-  return look_at(folder, path_in(folder.path, name)).exists;
+// `name` in the folder whose long path is `folder`.
+std::wstring path_in_folder(const std::wstring& folder, std::wstring_view name) {
+  std::wstring path = folder;
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  return path.append(name);
 }
 
-bool PendingOutput::begin(OutputFolder& folder, const std::string& name, std::string& why) {
+}  // namespace
+
+std::optional<OutputName> plain_output_name(std::string_view listed) {
+  if (!is_plain_file_name(listed)) return std::nullopt;
+  std::optional<std::wstring> wide = windows_file_name(listed, CP_ACP);
+  if (!wide) return std::nullopt;
+  return OutputName{std::string(listed), std::move(*wide)};
+}
+
+bool PendingOutput::name_taken() const { return look_at(*folder_, path_).exists; }
+
+bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::string& why) {
   folder_ = &folder;
-  name_ = name;
+  const std::wstring folder_path = long_path(folder.path);
+  if (folder_path.empty()) {
+    why = "cannot create: " + windows_error(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  path_ = path_in_folder(folder_path, name.native);
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    const std::string temporary = temporary_path(folder, attempt);
+    const std::string ascii = temporary_name(attempt);
+    const std::wstring temporary =
+        path_in_folder(folder_path, std::wstring(ascii.begin(), ascii.end()));
     // The reparse point flag: a link planted under the temporary name is never followed.
-    const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE handle = CreateFileW(
+        temporary.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       error = GetLastError();
       // Taken, held by another program, or its deletion still pending: the next one.
@@ -123,7 +170,7 @@ bool PendingOutput::begin(OutputFolder& folder, const std::string& name, std::st
     // From here the file is owned: a failure below closes it, and the mark or the name
     // deletes it.
     temporary_ = temporary;
-    const bool marked = mark_for_deletion(handle, true);
+    closing_deletes_ = mark_for_deletion(handle, true);
     const DWORD mark_error = GetLastError();
     file_ = Descriptor(_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY));
     if (!file_) {
@@ -131,17 +178,16 @@ bool PendingOutput::begin(OutputFolder& folder, const std::string& name, std::st
       CloseHandle(handle);
       return false;
     }
-    if (!marked) why = "cannot create: " + windows_error(mark_error);
-    return marked;
+    if (!closing_deletes_) why = "cannot create: " + windows_error(mark_error);
+    return closing_deletes_;
   }
   why = "cannot create: " + windows_error(error);
   return false;
 }
 
 InstallResult PendingOutput::install(std::string& why) {
-  const std::string path = path_in(folder_->path, name_);
-  const Existing existing = look_at(*folder_, path);
-  if (existing.exists && !existing.look_failure.empty()) {
+  const Existing existing = look_at(*folder_, path_);
+  if (!existing.look_failure.empty()) {
     why = existing.look_failure;
     return InstallResult::failed;
   }
@@ -151,20 +197,22 @@ InstallResult PendingOutput::install(std::string& why) {
   }
   // A file marked for deletion cannot be renamed; the mark comes back if the rename fails.
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file_.get()));
-  if (mark_for_deletion(handle, false) &&
-      retrying([&] { return rename_to(handle, path, existing.exists); })) {
+  const bool unmarked = mark_for_deletion(handle, false);
+  if (unmarked) closing_deletes_ = false;
+  if (unmarked && retrying([&] { return rename_to(handle, path_, existing.exists); })) {
     temporary_.clear();
     return InstallResult::installed;
   }
   why = (existing.exists ? "cannot replace: " : "cannot create: ") + windows_error(GetLastError());
-  mark_for_deletion(handle, true);
+  if (unmarked) closing_deletes_ = mark_for_deletion(handle, true);
   return InstallResult::failed;
 }
 
 void PendingOutput::discard() {
   file_.close();
-  if (temporary_.empty()) return;
-  DeleteFileA(temporary_.c_str());  // already gone where the deletion mark took effect
+  // A file still marked went with its handle; deleting its name again could delete a file
+  // that another program has put there since.
+  if (!temporary_.empty() && !closing_deletes_) DeleteFileW(temporary_.c_str());
   temporary_.clear();
 }
 

@@ -22,6 +22,7 @@
 
 #include "extractor/entry_names.h"
 #include "extractor/extraction_run.h"
+#include "extractor/output_file.h"
 #include "fuzz/fuzz_check.h"
 #include "listing/listing_reader.h"
 
@@ -151,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     FUZZ_CHECK(entry.is_regular_file());
-    FUZZ_CHECK(sfx::is_selected(name) && sfx::is_plain_file_name(name));
+    FUZZ_CHECK(sfx::is_selected(name) && sfx::plain_output_name(name));
     const auto named = entries.find(name);
     FUZZ_CHECK(named != entries.end());
     const std::string bytes = read_file(entry.path());

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "extractor/windows_names.h"
+#endif
 
 namespace sfx {
 namespace {
@@ -30,6 +37,9 @@ TEST(EntryNames, SelectionAndOutputName) {
   }
 }
 
+// `posix`: the rule of every platform; `windows`: Windows' rules on the name decoded from
+// code page 1252, which must refuse on their own what the portable rule refuses (the wide
+// calls take the name as it stands). Only the Windows builds can decode.
 TEST(EntryNames, PlainFileNameRules) {
   struct Case {
     std::string name;
@@ -64,10 +74,47 @@ TEST(EntryNames, PlainFileNameRules) {
            Case{"a\tb.sfx", true, false}, Case{"a\x1f" "b.sfx", true, false},
        }) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(is_plain_file_name(c.name, NameRules::posix), c.posix);
-    EXPECT_EQ(is_plain_file_name(c.name, NameRules::windows), c.windows);
+    EXPECT_EQ(is_plain_file_name(c.name), c.posix);
+#ifdef _WIN32
+    EXPECT_EQ(windows_file_name(c.name, 1252).has_value(), c.windows);
+#endif
   }
 }
+
+#ifdef _WIN32
+// A listed name is decoded from the ANSI code page before Windows' rules apply: a code page
+// given by number runs without its locale. None: not a plain file name there.
+TEST(EntryNames, WindowsNamesAreDecodedOnceStrictly) {
+  struct Case {
+    unsigned code_page;
+    std::string name;
+    std::optional<std::wstring> decoded;
+  };
+  for (const Case& c : {
+           // A lead byte before the dot: no character of these code pages (a best-fit decode
+           // would join the two, and the name would lose its ".sfx").
+           Case{932, "x\x81.sfx", std::nullopt}, Case{936, "x\x81.sfx", std::nullopt},
+           Case{949, "x\x81.sfx", std::nullopt}, Case{950, "x\x81.sfx", std::nullopt},
+           Case{932, "\x83\x65\x83\x58\x83\x67.sfx", L"\u30c6\u30b9\u30c8.sfx"},
+           Case{936, "x\x81\x40.sfx", L"x\u4e02.sfx"},
+           // Half-width katakana in 932, where 1252 has a superscript one.
+           Case{932, "COM\xb9.sfx", L"COM\uff79.sfx"}, Case{1252, "COM\xb9.sfx", std::nullopt},
+           Case{1252, "lpt\xb3.x.sfx", std::nullopt},
+           Case{1252, "\xe9t\xe9.sfx", L"\u00e9t\u00e9.sfx"},
+           // UTF-8: superscripts as characters, and byte sequences that are not UTF-8.
+           Case{65001, "COM\xc2\xb9.sfx", std::nullopt},
+           Case{65001, "lpt\xc2\xb2 .sfx", std::nullopt},
+           Case{1252, "COM\xc2\xb9.sfx", L"COM\u00c2\u00b9.sfx"},
+           Case{65001, "caf\xc3\xa9.sfx", L"caf\u00e9.sfx"}, Case{65001, "\xff.sfx", std::nullopt},
+           Case{65001, "\xc0\xae.sfx", std::nullopt}, Case{65001, "COM\xb9.sfx", std::nullopt},
+           // The extension as decoded, case distinguished.
+           Case{1252, "boom.SFX", std::nullopt}, Case{1252, "boom.sfx.bak", std::nullopt},
+       }) {
+    SCOPED_TRACE(std::to_string(c.code_page) + " " + c.name);
+    EXPECT_EQ(windows_file_name(c.name, c.code_page), c.decoded);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace sfx

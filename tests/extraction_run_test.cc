@@ -311,14 +311,21 @@ const Scenario kScenarios[] = {
 #endif
 };
 
-// Every way the run can copy and name its outputs.
+// Every way the run can copy and name its outputs, and where its folder lies.
 struct Way {
   const char* name;
   RunOptions options;
+  std::string folder = "run";  // the run's folder, in the parent folder
 };
 const Way kWays[] = {
     {"stream, temporary name", {std::nullopt, Naming::temporary_name}},
-#ifndef _WIN32
+#ifdef _WIN32
+    // The folder's path with an output's name is longer than MAX_PATH (260), which only the
+    // wide calls on the \\?\ form reach. Wine sets no such limit: this guards the wide path.
+    {"stream, temporary name, folder past MAX_PATH",
+     {std::nullopt, Naming::temporary_name},
+     "run" + std::string(240, 'd')},
+#else
     {"kernel copy, temporary name", {1, Naming::temporary_name}},
     {"stream, unnamed file", {std::nullopt, Naming::unnamed}},
     {"kernel copy, unnamed file", {1, Naming::unnamed}},
@@ -340,7 +347,7 @@ TEST_P(ExtractionRun, EveryWayGivesTheSameOutcome) {
   for (const Way& way : kWays) {
     SCOPED_TRACE(way.name);
     test::TempFolder parent;
-    const std::string run = parent.file("run");
+    const std::string run = parent.file(way.folder);
     fs::create_directory(run);
     fs::create_directory(parent.file("outside"));
     test::write_file(parent.file("outside/target"), kOutside);
@@ -360,7 +367,7 @@ TEST_P(ExtractionRun, EveryWayGivesTheSameOutcome) {
     if (scenario.archive->data.size() == scenario.archive->size) {
       EXPECT_TRUE(test::read_file(run + "/Filelist.000") == scenario.archive->data);
     }
-    EXPECT_EQ(test::folder_entries(parent.path()), "outside run");
+    EXPECT_EQ(test::folder_entries(parent.path()), "outside " + way.folder);
     EXPECT_EQ(test::folder_entries(parent.file("outside")), "target");
     EXPECT_EQ(test::read_file(parent.file("outside/target")), kOutside);
   }
@@ -402,6 +409,53 @@ TEST(ExtractionRunOnWindows, ReadOnlyFilesAndReparsePointsAreRefused) {
   EXPECT_EQ(test::folder_entries(folder.file("folder")), "");
   EXPECT_EQ(result.status, kExitProblems);
   if (!links) GTEST_SKIP() << "this system makes no symbolic links; only read-only was tried";
+}
+
+// An output name can reach a file named otherwise through its 8.3 short name (NTFS makes
+// them on system drives, FAT32 always, Wine its own). Each planted item is listed under its
+// short name, extension in lower case as selection wants it: refused with the name it
+// reaches, and left as it was. The long name itself, and a name differing only in case, are
+// the same file's names and replace it; a plain entry after them is extracted.
+TEST(ExtractionRunOnWindows, ShortNamesReachNoOtherFile) {
+  test::TempFolder folder;
+  const test::Folder planted = {file("x.sfxbackup", "backup"), file("longname_music.sfx", "music"),
+                                test::folder("folder.sfxdir"), file("case.sfx", "case")};
+  test::make_items(folder.path(), planted);
+  std::string records;
+  std::string err;
+  for (const test::Item& item : planted) {
+    if (item.name == "case.sfx") continue;
+    wchar_t short_path[MAX_PATH];
+    const DWORD length = GetShortPathNameW(fs::path(folder.file(item.name)).wstring().c_str(),
+                                           short_path, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH) << item.name;
+    std::string name = fs::path(short_path).filename().string();
+    if (CompareStringOrdinal(fs::path(name).wstring().c_str(), -1,
+                             fs::path(item.name).wstring().c_str(), -1, TRUE) == CSTR_EQUAL) {
+      GTEST_SKIP() << "the volume of " << folder.path() << " makes no short names";
+    }
+    ASSERT_EQ(name.substr(name.size() - 4), ".SFX") << name;
+    name.replace(name.size() - 4, 4, ".sfx");
+    records += line("snd\\" + name, "4", "0");
+    err += refused(name, "the name reaches " + item.name);
+  }
+  test::write_file(folder.file("Filelist.000"), kArchive.data);
+  test::write_file(folder.file("Filelist.txt"),
+                   test::listing_of(records + line("longname_music.sfx", "4", "20") +
+                                    line("CASE.sfx", "4", "30") + line("ok.sfx", "4", "8")));
+  const auto result = test::run_in(folder.path());
+  EXPECT_EQ(result.err, err);
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_EQ(test::read_file(folder.file("x.sfxbackup")), "backup");
+  EXPECT_EQ(test::read_file(folder.file("longname_music.sfx")), at(0x20, 4));
+  EXPECT_EQ(test::folder_entries(folder.file("folder.sfxdir")), "");
+  EXPECT_EQ(test::read_file(folder.file("case.sfx")), at(0x30, 4));
+  EXPECT_EQ(test::read_file(folder.file("ok.sfx")), at(8, 4));
+  // One file for case.sfx and CASE.sfx, whichever spelling the system gave it.
+  const std::string entries = test::folder_entries(folder.path());
+  EXPECT_TRUE(entries.find("case.sfx") == std::string::npos ||
+              entries.find("CASE.sfx") == std::string::npos)
+      << entries;
 }
 
 // Another program (a virus scanner, an indexer) that holds an output's name for a moment

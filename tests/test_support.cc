@@ -119,11 +119,31 @@ void make_items(const std::string& folder, const Folder& items) {
 
 namespace {
 
+#ifdef _WIN32
+// `path` in the \\?\ form: MinGW's folder listing and Wine's ANSI calls stop at MAX_PATH,
+// and a test folder may lie past it.
+std::wstring long_path(const std::string& path) {
+  return L"\\\\?\\" + fs::absolute(path).make_preferred().wstring();
+}
+#endif
+
 std::set<std::string> names_in(const std::string& folder) {
   std::set<std::string> names;
+#ifdef _WIN32
+  const std::wstring pattern = long_path(folder) + L"\\*";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot list " + folder);
+  do {
+    const std::string name = fs::path(found.cFileName).string();
+    if (name != "." && name != "..") names.insert(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+#else
   for (const auto& entry : fs::directory_iterator(folder)) {
     names.insert(entry.path().filename().string());
   }
+#endif
   return names;
 }
 
@@ -229,8 +249,8 @@ bool write_archive(const std::string& path, const Archive& archive) {
   }
   // Writes the data at its place and sets the size; what lies between is a hole.
 #ifdef _WIN32
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(long_path(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   DWORD returned = 0;
   LARGE_INTEGER at;

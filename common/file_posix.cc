@@ -1,0 +1,78 @@
+// The file helpers on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/file.h"
+
+namespace sfx {
+
+int DescriptorClosing::close(int fd) { return ::close(fd) == 0 || errno == EINTR ? 0 : -1; }
+
+int open_retrying(const char* path, int flags, unsigned mode) {
+  for (;;) {
+    const int fd = ::open(path, flags, static_cast<mode_t>(mode));
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+std::size_t write_fully(int fd, const char* data, std::size_t size) {
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t wrote = ::write(fd, data + written, size - written);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      break;
+    }
+    written += static_cast<std::size_t>(wrote);
+  }
+  return written;
+}
+
+File open_regular_for_reading(const std::string& path) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait forever, before the
+  // check could refuse it. Reads of a regular file never block, so it is cleared after.
+  Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status;
+  if (!fd || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return File();
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return File();
+  File file(fdopen(fd.get(), "rb"));
+  if (file) fd.release();
+  return file;
+}
+
+FileIdentity identity_of(std::FILE* stream) {
+  FileIdentity identity;
+  struct stat status;
+  if (stream != nullptr && fstat(fileno(stream), &status) == 0) {
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    identity.known = true;
+  }
+  return identity;
+}
+
+bool seek_absolute(std::FILE* stream, std::int64_t offset) {
+  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool open_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Every lower descriptor is open by now, so the null device gets `fd` itself.
+    const int null_device = open_retrying("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null_device != fd) {
+      if (null_device >= 0) ::close(null_device);
+      return false;
+    }
+  }
+  return true;
+}
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+}  // namespace sfx
