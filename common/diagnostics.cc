@@ -18,13 +18,14 @@ constexpr std::size_t kHeldReport = 64 * 1024;
 }  // namespace
 
 Diagnostics::Diagnostics(std::FILE* out, std::FILE* err)
-    : out_(fileno(out)), err_(fileno(err)) {
+    : out_(fileno(out)), err_(fileno(err)), out_is_terminal_(is_terminal(out_)) {
   held_.reserve(kHeldReport);
 }
 
 void Diagnostics::print(std::string_view line) {
   if (held_.size() + line.size() > kHeldReport) flush();
   held_.append(line);
+  if (out_is_terminal_) flush();
 }
 
 void Diagnostics::flush() {

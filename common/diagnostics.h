@@ -10,10 +10,11 @@ namespace sfx {
 
 class Diagnostics {
  public:
-  // Report lines go to `out`, diagnostics to `err`, each written to the stream's descriptor
-  // (a write a signal interrupts goes on, where a stdio stream would drop its buffer).
-  // Report lines are held until the holding is full, a diagnostic follows, or flush(): in
-  // one file, every diagnostic follows the report lines printed before it.
+  // Report lines go to `out`, diagnostics to `err`: each written to the stream's descriptor,
+  // never through the stream's buffer (a write a signal interrupts goes on, where a stdio
+  // stream would drop its buffer). Report lines are held until the holding is full, a
+  // diagnostic follows, or flush(): in one file, every diagnostic follows the report lines
+  // printed before it. On a terminal they are the run's progress, and none is held.
   Diagnostics(std::FILE* out, std::FILE* err);
 
   // Adds a report line; standard output that cannot be written is reported once.
@@ -27,6 +28,7 @@ class Diagnostics {
  private:
   int out_;
   int err_;
+  bool out_is_terminal_;
   std::string held_;
   bool any_ = false;
   bool output_failed_ = false;

@@ -100,6 +100,10 @@ bool seek_absolute(std::FILE* stream, std::int64_t offset);
 // receive its report lines or diagnostics). False when the null device cannot be opened.
 bool open_standard_descriptors();
 
+// Whether `fd` is a terminal: on Windows a console (GetConsoleMode), not the null device or
+// a serial port, which _isatty reports too, nor a terminal that is a pipe (mintty).
+bool is_terminal(int fd);
+
 // The running process's id.
 unsigned long process_id();
 

@@ -73,6 +73,8 @@ bool open_standard_descriptors() {
   return true;
 }
 
+bool is_terminal(int fd) { return isatty(fd) == 1; }
+
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 
 }  // namespace sfx

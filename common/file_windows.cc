@@ -104,6 +104,11 @@ bool open_standard_descriptors() {
   return true;
 }
 
+bool is_terminal(int fd) {
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
+}
+
 unsigned long process_id() { return GetCurrentProcessId(); }
 
 }  // namespace sfx

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <cstdlib>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "common/diagnostics.h"
@@ -125,6 +127,50 @@ TEST_P(Program, RunsAsAUserWouldRunIt) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Program, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+#if !defined(_WIN32) && !defined(SFX_EXTRACT_EMULATOR)
+// On a terminal the report lines are the run's progress: each is written as its entry
+// begins. Into a file they are held, many to a write, until a diagnostic follows. strace
+// counts the writes, descriptor by descriptor in their order, for a terminal and a file in
+// every combination. (A Windows console cannot be had under Wine.)
+TEST(ReportLines, OnATerminalEachIsWrittenAsItsEntryBegins) {
+  if (std::system("strace -V > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is not installed (Debian: strace)";
+  }
+  struct Case {
+    std::string out_to, err_to;
+    std::string writes;  // the standard stream of each write to one, in order
+  };
+  for (const Case& c : {Case{"terminal", "", "1 1 2 1"}, Case{"", "", "1 2 1"},
+                        Case{"", "terminal", "1 2 1"}, Case{"terminal", "terminal", "1 1 2 1"}}) {
+    SCOPED_TRACE("standard output " + (c.out_to.empty() ? "a file" : c.out_to) +
+                 ", standard error " + (c.err_to.empty() ? "a file" : c.err_to));
+    test::TempFolder folder;
+    test::TempFolder traces;
+    test::write_file(folder.file("Filelist.000"), kArchive);
+    test::write_file(folder.file("Filelist.txt"), test::listing_of(kRecords));
+    test::make_items(folder.path(), {kShort});
+    test::BinaryOptions options;
+    options.out_to = c.out_to;
+    options.err_to = c.err_to;
+    // LeakSanitizer cannot stop the world under a tracer.
+    options.wrapper = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "trace=write",
+                       "-o", traces.file("trace")};
+    const auto result = test::run_binary(folder.path(), options);
+    std::string writes;
+    std::istringstream trace(test::read_file(traces.file("trace")));
+    for (std::string line; std::getline(trace, line);) {
+      if (line.rfind("write(1,", 0) == 0 || line.rfind("write(2,", 0) == 0) {
+        writes += (writes.empty() ? "" : " ") + line.substr(6, 1);
+      }
+    }
+    EXPECT_EQ(writes, c.writes);
+    EXPECT_EQ(result.out, kReport);
+    EXPECT_EQ(result.err, kShortSaid);
+    EXPECT_EQ(result.status, 2);
+  }
+}
+#endif
 
 // A run killed at any point leaves every output name holding a complete entry or what it
 // held before; the one file a kill may leave beside them is a finished entry under a

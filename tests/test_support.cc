@@ -21,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -352,7 +353,17 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   const auto target = [&](const std::string& to, const std::string& own) {
     Target target;
     int ends[2];
-    if (to == "pipe" || to == "|") {
+    if (to == "terminal") {
+      // A pseudo-terminal in raw mode, so that its line ends come back as they were written.
+      target.pipe = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      termios mode;
+      if (target.pipe < 0 || grantpt(target.pipe) != 0 || unlockpt(target.pipe) != 0) return target;
+      target.fd = ::open(ptsname(target.pipe), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (target.fd >= 0 && tcgetattr(target.fd, &mode) == 0) {
+        cfmakeraw(&mode);
+        tcsetattr(target.fd, TCSANOW, &mode);
+      }
+    } else if (to == "pipe" || to == "|") {
       if (pipe2(ends, O_CLOEXEC) != 0) return target;
       target.fd = ends[1];
       if (to == "pipe") {

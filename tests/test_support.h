@@ -100,6 +100,7 @@ RunResult run_in(const std::string& folder, const RunOptions& options = {},
 struct BinaryOptions {
   // Where standard output and error go: "" a file of the harness's own, read back; "pipe" a
   // pipe read back once the run has ended (a run that fills it waits until it is killed);
+  // "terminal" a pseudo-terminal, read back so too (POSIX only);
   // "|" a pipe whose reader has gone (| head that has finished); "closed" not open at all
   // (closing standard output closes standard input too; POSIX only); "&1" (error only)
   // where standard output goes; any other: that file in the run's folder, not read back.
