@@ -13,5 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# A static executable needs no DLL beyond the system's.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# A static executable needs no DLL beyond the system's. No build time in the PE header, so
+# that one commit always gives the same program.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
