@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <cstdlib>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -128,15 +127,12 @@ TEST_P(Program, RunsAsAUserWouldRunIt) {
 INSTANTIATE_TEST_SUITE_P(Cases, Program, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-#if !defined(_WIN32) && !defined(SFX_EXTRACT_EMULATOR)
 // On a terminal the report lines are the run's progress: each is written as its entry
 // begins. Into a file they are held, many to a write, until a diagnostic follows. strace
 // counts the writes, descriptor by descriptor in their order, for a terminal and a file in
 // every combination. (A Windows console cannot be had under Wine.)
 TEST(ReportLines, OnATerminalEachIsWrittenAsItsEntryBegins) {
-  if (std::system("strace -V > /dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "strace is not installed (Debian: strace)";
-  }
+  if (const auto why = test::strace_unavailable()) GTEST_SKIP() << *why;
   struct Case {
     std::string out_to, err_to;
     std::string writes;  // the standard stream of each write to one, in order
@@ -170,7 +166,6 @@ TEST(ReportLines, OnATerminalEachIsWrittenAsItsEntryBegins) {
     EXPECT_EQ(result.status, 2);
   }
 }
-#endif
 
 // A run killed at any point leaves every output name holding a complete entry or what it
 // held before; the one file a kill may leave beside them is a finished entry under a

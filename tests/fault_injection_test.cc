@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -66,15 +65,7 @@ void PrintTo(const Workload& workload, std::ostream* os) { *os << workload.name;
 class FaultInjection : public testing::TestWithParam<Workload> {
  protected:
   void SetUp() override {
-#if defined(_WIN32)
-    GTEST_SKIP() << "strace traces Linux programs";
-#elif defined(SFX_EXTRACT_EMULATOR)
-    GTEST_SKIP() << "the program runs under " SFX_EXTRACT_EMULATOR ", whose own calls strace would see";
-#else
-    if (std::system("strace -V > /dev/null 2>&1") != 0) {
-      GTEST_SKIP() << "strace is not installed (Debian: strace)";
-    }
-#endif
+    if (const auto why = test::strace_unavailable()) GTEST_SKIP() << *why;
   }
 
   // Writes the inputs and the outputs' earlier contents into a fresh run folder.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -338,6 +339,19 @@ RunResult run_in(const std::string& folder, const RunOptions& options,
   result.out = read_file(streams.file("out"));
   result.err = read_file(streams.file("err"));
   return result;
+}
+
+std::optional<std::string> strace_unavailable() {
+#if defined(_WIN32)
+  return "strace traces Linux programs";
+#elif defined(SFX_EXTRACT_EMULATOR)
+  return "the program runs under " SFX_EXTRACT_EMULATOR ", whose own calls strace would see";
+#else
+  if (std::system("strace -V > /dev/null 2>&1") != 0) {
+    return "strace is not installed (Debian: strace)";
+  }
+  return std::nullopt;
+#endif
 }
 
 #ifndef _WIN32

@@ -113,5 +113,8 @@ struct BinaryOptions {
 };
 // Runs the real sfx-extract binary in `folder`, behind its emulator if any.
 RunResult run_binary(const std::string& folder, const BinaryOptions& options = {});
+// Why strace cannot trace the real binary here (Windows, an emulator, not installed); none
+// when it can, as BinaryOptions::wrapper.
+std::optional<std::string> strace_unavailable();
 
 }  // namespace sfx::test
