@@ -60,7 +60,8 @@ struct OutputFolder {
   FileIdentity listing;
   FileIdentity standard_output;
   FileIdentity standard_error;
-  Naming naming = Naming::automatic;  // settled by the first output
+  Naming naming = Naming::automatic;  // asked for; the first output settles the way used
+  bool naming_settled = false;
 };
 
 enum class InstallResult {

@@ -1,10 +1,11 @@
 // Outputs on Linux and other POSIX systems. Two ways to make and name an output, each one
 // needed by a kind of file system:
 // - An unnamed file (O_TMPFILE: Linux on ext4, XFS, btrfs, tmpfs) takes a new name in one
-//   link, by its descriptor (AT_EMPTY_PATH) or, where that needs a capability the run
-//   lacks, through /proc/self/fd: two spellings of one way. Linux links no file over an
-//   existing name, so a replacement is linked under a temporary name first and renamed
-//   over the name. A killed run leaves nothing behind, but in the instant between the two.
+//   link, by its descriptor (AT_EMPTY_PATH) or, where the run may not link that way,
+//   through /proc/self/fd: two spellings of one way, which the first output settles for
+//   the run (settle_naming). Linux links no file over an existing name, so a replacement is
+//   linked under a temporary name first and renamed over the name. A killed run leaves
+//   nothing behind, but in the instant between the two.
 // - A file created under a temporary name and renamed onto its name: file systems without
 //   unnamed files (exFAT and NTFS through FUSE, NFS) and systems without O_TMPFILE. It is
 //   closed before it takes the name, since a network file system reports failed writes at
@@ -59,11 +60,58 @@ bool proc_names(int fd) {
          via_proc.st_dev == direct.st_dev && via_proc.st_ino == direct.st_ino;
 }
 
+const char* folder_path(const OutputFolder& folder) {
+  return folder.path.empty() ? "." : folder.path.c_str();
+}
+
+// A new unnamed file in the folder; -1 with errno, EOPNOTSUPP where the system or the file
+// system makes none.
+int open_unnamed(const OutputFolder& folder) {
 #ifdef O_TMPFILE
-constexpr int kUnnamed = O_TMPFILE;
+  const int fd = open_retrying(folder_path(folder), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+  // A kernel older than O_TMPFILE (3.11) opens the folder itself, which refuses writing.
+  if (fd < 0 && errno == EISDIR) errno = EOPNOTSUPP;
+  return fd;
 #else
-constexpr int kUnnamed = 0;  // the folder itself refuses to be opened for writing: EISDIR
+  (void)folder;
+  errno = EOPNOTSUPP;
+  return -1;
 #endif
+}
+
+// Whether the run may link the unnamed file `fd` by its descriptor (AT_EMPTY_PATH: with
+// CAP_DAC_READ_SEARCH, or since Linux 6.10 as the file's own opener). Asked of a name that
+// exists, the folder's own, the link fails either way and makes nothing: with EEXIST once
+// the descriptor is accepted, with ENOENT when it is not.
+bool links_by_descriptor(int fd, const OutputFolder& folder) {
+#ifdef AT_EMPTY_PATH
+  return linkat(fd, "", AT_FDCWD, folder_path(folder), AT_EMPTY_PATH) != 0 && errno == EEXIST;
+#else
+  (void)fd;
+  (void)folder;
+  return false;
+#endif
+}
+
+// Settles, once, how every output of the run takes its name, from the run's first unnamed
+// file `fd` (-1: the folder makes none): linked by its descriptor where the run may, else
+// through /proc where /proc names it, else a file under a temporary name from the start.
+// Where a way is asked for, it is kept as far as the system allows: unnamed_via_proc always
+// links through /proc, and unnamed does where its descriptor is refused.
+void settle_naming(OutputFolder& folder, int fd) {
+  folder.naming_settled = true;
+  if (fd < 0) {
+    folder.naming = Naming::temporary_name;
+  } else if (folder.naming == Naming::unnamed_via_proc) {
+    return;
+  } else if (links_by_descriptor(fd, folder)) {
+    folder.naming = Naming::unnamed;
+  } else if (folder.naming == Naming::unnamed || proc_names(fd)) {
+    folder.naming = Naming::unnamed_via_proc;
+  } else {
+    folder.naming = Naming::temporary_name;
+  }
+}
 
 // Tries `take` on temporary names in turn; the first it takes, or "" (errno tells why).
 template <typename Take>
@@ -76,14 +124,11 @@ std::string take_temporary_name(const OutputFolder& folder, Take take) {
   return "";
 }
 
-// Links the unnamed file `fd` to `path`, spelt as `folder.naming` says.
-bool link_unnamed(int fd, OutputFolder& folder, const std::string& path) {
+// Links the unnamed file `fd` to `path`, as the settled `folder.naming` says.
+bool link_unnamed(int fd, const OutputFolder& folder, const std::string& path) {
 #ifdef AT_EMPTY_PATH
   if (folder.naming == Naming::unnamed) {
-    if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
-    // Refused without the capability to name any open file: /proc names it instead.
-    if (errno != ENOENT) return false;
-    folder.naming = Naming::unnamed_via_proc;
+    return linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
   }
 #endif
   return linkat(AT_FDCWD, proc_path(fd).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -122,19 +167,14 @@ bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::str
   folder_ = &folder;
   path_ = path_in(folder.path, name.native);
   if (folder.naming != Naming::temporary_name) {
-    file_ = Descriptor(open_retrying(folder.path.empty() ? "." : folder.path.c_str(),
-                                     O_WRONLY | kUnnamed | O_CLOEXEC, 0666));
-    if (file_ && folder.naming == Naming::automatic) {
-      // Without /proc, a run that may not link by descriptor could name no unnamed file.
-      folder.naming = proc_names(file_.get()) ? Naming::unnamed : Naming::temporary_name;
-    }
-    if (file_ && folder.naming != Naming::temporary_name) return true;
-    if (!file_ && errno != EOPNOTSUPP && errno != EISDIR) {
+    file_ = Descriptor(open_unnamed(folder));
+    if (!file_ && errno != EOPNOTSUPP) {
       why = "cannot create: " + os_error(errno);
       return false;
     }
+    if (!folder.naming_settled) settle_naming(folder, file_.get());
+    if (file_ && folder.naming != Naming::temporary_name) return true;
     file_.close();
-    folder.naming = Naming::temporary_name;
   }
   temporary_ = take_temporary_name(folder, [&](const std::string& path) {
     file_ = Descriptor(open_retrying(
