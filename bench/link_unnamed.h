@@ -1,5 +1,7 @@
-// Linking an unnamed file (O_TMPFILE) to a name, as sfx-extract does: AT_EMPTY_PATH, or
-// /proc where that is refused.
+// Linking an unnamed file (O_TMPFILE) to a name by the two spellings sfx-extract knows: by
+// its descriptor (AT_EMPTY_PATH), or through /proc where that is refused. sfx-extract settles
+// on one for the run; this tries them in turn for every file, which costs a failed call per
+// file only where the descriptor is refused (not for root, the benchmarks' user).
 #pragma once
 
 #include <fcntl.h>

@@ -49,6 +49,17 @@ void Diagnostics::report(std::string_view what, std::string_view why) {
 
 std::string os_error(int error_number) { return std::strerror(error_number); }
 
+std::string hex(std::uint32_t value) {
+  static const char kDigits[] = "0123456789abcdef";
+  char text[8];
+  char* first = text + sizeof text;
+  do {
+    *--first = kDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  return std::string(first, text + sizeof text);
+}
+
 #ifdef _WIN32
 std::string windows_error(unsigned long code) {
   char text[256];

@@ -2,6 +2,7 @@
 // error, and whether any problem was seen.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -36,6 +37,9 @@ class Diagnostics {
 
 // Text for an OS error number.
 std::string os_error(int error_number);
+// `value` in lower-case hexadecimal, without prefix or leading zeros: offsets as the report
+// lines and diagnostics show them.
+std::string hex(std::uint32_t value);
 #ifdef _WIN32
 // Text for a Windows error code, as GetLastError() gives it.
 std::string windows_error(unsigned long code);

@@ -14,12 +14,6 @@ namespace {
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
 constexpr std::uint32_t kHighestLocation = 0x7FFFFFFF;
 
-std::string hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
-  return text;
-}
-
 std::string bytes_of(std::int64_t copied, std::int32_t expected) {
   return std::to_string(copied) + " of " + std::to_string(expected) + " bytes";
 }
@@ -69,7 +63,7 @@ std::optional<std::string> copy_entry(ArchiveStream& archive, const ListingRecor
                                       int output) {
   if (record.len <= 0) return std::nullopt;
   if (record.loc > kHighestLocation) {
-    return "location 0x" + hex(record.loc) + " is beyond 0x7fffffff";
+    return "location 0x" + hex(record.loc) + " is beyond 0x" + hex(kHighestLocation);
   }
   std::int64_t copied = 0;
   if (archive.kernel_copy_from && record.len >= *archive.kernel_copy_from) {

@@ -1,7 +1,6 @@
 #include "extractor/extraction_run.h"
 
 #include <cerrno>
-#include <cinttypes>
 #include <memory>
 
 #include "common/diagnostics.h"
@@ -34,9 +33,7 @@ void report_skipped(Diagnostics& diagnostics, const ListingReader& reader,
 
 // The report line of a selected entry, line break included.
 std::string report_line(std::string_view output_name, std::int32_t len, std::uint32_t loc) {
-  char numbers[48];
-  std::snprintf(numbers, sizeof numbers, " len: %" PRId32 " loc: %" PRIx32 "\n", len, loc);
-  return std::string(output_name).append(numbers);
+  return std::string(output_name) + " len: " + std::to_string(len) + " loc: " + hex(loc) + "\n";
 }
 
 }  // namespace
@@ -51,8 +48,13 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   if (!reader.open(path_in(folder, kListingName))) return kExitCannotOpen;
 
   Diagnostics diagnostics(out, err);
-  OutputFolder output_folder{folder,           identity_of(archive.get()), reader.identity(),
-                             identity_of(out), identity_of(err),           options.naming};
+  OutputFolder output_folder;
+  output_folder.path = folder;
+  output_folder.archive = identity_of(archive.get());
+  output_folder.listing = reader.identity();
+  output_folder.standard_output = identity_of(out);
+  output_folder.standard_error = identity_of(err);
+  output_folder.naming = options.naming;
 
   ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};
   ListingRecord record;

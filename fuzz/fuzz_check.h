@@ -1,4 +1,4 @@
-// Helpers shared by the fuzz targets: a check that aborts, and temporary files.
+// The fuzz targets' check: an invariant that fails aborts the run.
 #pragma once
 
 #include <cstdio>

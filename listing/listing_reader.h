@@ -12,7 +12,6 @@
 namespace sfx {
 
 constexpr std::size_t kMaxPathLength = 1023;
-constexpr int kColumnsPerRecord = 16;
 constexpr int kLenColumn = 4;
 constexpr int kCheckedDecimalColumn = 7;  // converted as a decimal number, value unused
 constexpr int kLocColumn = 16;
