@@ -103,7 +103,9 @@ class PendingOutput {
   NativeName path_;  // the output's path, as the file calls take it
   Descriptor file_;
   NativeName temporary_;  // the file's temporary name (a path); empty while it has none
-  bool closing_deletes_ = false;  // Windows: the deletion mark removes the file with its handle
+#ifdef _WIN32
+  bool closing_deletes_ = false;  // the deletion mark removes the file with its handle
+#endif
 };
 
 // What both platforms' implementations share.
