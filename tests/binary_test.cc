@@ -17,8 +17,15 @@
 namespace sfx {
 namespace {
 
+using test::Destination;
 using test::file;
 using test::listing_line;
+
+const Destination kOwnFile;
+const Destination kGoneReader{Destination::gone_reader, ""};
+const Destination kTerminal{Destination::terminal, ""};
+const Destination kClosed{Destination::closed, ""};
+const Destination kWithOutput{Destination::standard_output, ""};
 
 // Standard output and error are text streams: on Windows every line ends in CR LF.
 #ifdef _WIN32
@@ -50,47 +57,53 @@ struct ProgramCase {
   const char* name;
   std::string records;
   test::Folder before;  // besides the inputs; may replace or remove them
-  std::string out_to;   // as test::BinaryOptions says
-  std::string err_to;
+  test::Destination out_to;
+  test::Destination err_to;
   std::string out, err;  // what standard output and error received, where they are read back
   int status;
   test::Folder after;  // everything but the inputs
+  bool input_closed = false;
 };
 
 void PrintTo(const ProgramCase& program_case, std::ostream* os) { *os << program_case.name; }
 
 const ProgramCase kCases[] = {
-    {"Files", kRecords, {kShort}, "", "", kReport, kShortSaid, 2, {kBoom, kShort, kClick}},
+    {"Files", kRecords, {kShort}, kOwnFile, kOwnFile, kReport, kShortSaid, 2,
+     {kBoom, kShort, kClick}},
     // A reader that has gone (| head): reported once, and the extraction goes on.
-    {"StdoutReaderGone", kRecords, {kShort}, "|", "", "",
+    {"StdoutReaderGone", kRecords, {kShort}, kGoneReader, kOwnFile, "",
      "sfx-extract: standard output: " + os_error(EPIPE) + kEnd + kShortSaid, 2,
      {kBoom, kShort, kClick}},
-    {"StderrReaderGone", kRecords, {kShort}, "", "|", kReport, "", 2, {kBoom, kShort, kClick}},
+    {"StderrReaderGone", kRecords, {kShort}, kOwnFile, kGoneReader, kReport, "", 2,
+     {kBoom, kShort, kClick}},
     // Both into one file: each diagnostic after its own entry's report line.
-    {"OneFile", kRecords, {kShort}, "", "&1", kBoomLine + kShortLine + kShortSaid + kClickLine,
-     "", 2, {kBoom, kShort, kClick}},
+    {"OneFile", kRecords, {kShort}, kOwnFile, kWithOutput,
+     kBoomLine + kShortLine + kShortSaid + kClickLine, "", 2, {kBoom, kShort, kClick}},
     // Into a file that is also an output name, which is then refused and receives what
     // it was sent.
-    {"StdoutIntoAnOutput", kRecords, {kShort}, "boom.sfx", "", "",
+    {"StdoutIntoAnOutput", kRecords, {kShort}, test::in_folder("boom.sfx"), kOwnFile, "",
      "sfx-extract: boom.sfx: cannot create: it receives standard output" + kEnd + kShortSaid, 2,
      {file("boom.sfx", kReport), kShort, kClick}},
-    {"StderrIntoAnOutput", kRecords, {kShort}, "", "click.sfx", kReport, "", 2,
-     {kBoom, kShort,
+    {"StderrIntoAnOutput", kRecords, {kShort}, kOwnFile, test::in_folder("click.sfx"), kReport,
+     "", 2, {kBoom, kShort,
       file("click.sfx", kShortSaid +
                             "sfx-extract: click.sfx: cannot create: it receives standard error" +
                             kEnd)}},
     // Inputs it cannot use: status 1 at once, nothing printed or written.
-    {"NoArchive", kRecords, {test::absent("Filelist.000")}, "", "", "", "", 1, {}},
-    {"NoListing", kRecords, {test::absent("Filelist.txt")}, "", "", "", "", 1, {}},
-    {"ArchiveIsAFolder", kRecords, {test::folder("Filelist.000")}, "", "", "", "", 1, {}},
-    {"ListingIsAFolder", kRecords, {test::folder("Filelist.txt")}, "", "", "", "", 1, {}},
+    {"NoArchive", kRecords, {test::absent("Filelist.000")}, kOwnFile, kOwnFile, "", "", 1, {}},
+    {"NoListing", kRecords, {test::absent("Filelist.txt")}, kOwnFile, kOwnFile, "", "", 1, {}},
+    {"ArchiveIsAFolder", kRecords, {test::folder("Filelist.000")}, kOwnFile, kOwnFile, "", "", 1,
+     {}},
+    {"ListingIsAFolder", kRecords, {test::folder("Filelist.txt")}, kOwnFile, kOwnFile, "", "", 1,
+     {}},
 #ifndef _WIN32
     // A FIFO must not make the run wait for a writer that never comes.
-    {"ArchiveIsAFifo", kRecords, {test::fifo("Filelist.000")}, "", "", "", "", 1, {}},
-    {"ListingIsAFifo", kRecords, {test::fifo("Filelist.txt")}, "", "", "", "", 1, {}},
+    {"ArchiveIsAFifo", kRecords, {test::fifo("Filelist.000")}, kOwnFile, kOwnFile, "", "", 1, {}},
+    {"ListingIsAFifo", kRecords, {test::fifo("Filelist.txt")}, kOwnFile, kOwnFile, "", "", 1, {}},
     // Started with its standard streams closed, it must open none of its files in their
     // place: a clean run stays clean, and no diagnostic lands in an output.
-    {"ClosedStandardStreams", kCleanRecords, {}, "closed", "closed", "", "", 0, {kBoom, kClick}},
+    {"ClosedStandardStreams", kCleanRecords, {}, kClosed, kClosed, "", "", 0, {kBoom, kClick},
+     true},
 #endif
 };
 
@@ -103,8 +116,9 @@ TEST_P(Program, RunsAsAUserWouldRunIt) {
   test::write_file(folder.file("Filelist.txt"), test::listing_of(program_case.records));
   test::make_items(folder.path(), program_case.before);
   test::BinaryOptions options;
-  options.out_to = program_case.out_to;
-  options.err_to = program_case.err_to;
+  options.out = program_case.out_to;
+  options.err = program_case.err_to;
+  options.input_closed = program_case.input_closed;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   options.kill_when = [deadline] { return std::chrono::steady_clock::now() > deadline; };
   auto result = test::run_binary(folder.path(), options);
@@ -112,7 +126,8 @@ TEST_P(Program, RunsAsAUserWouldRunIt) {
   // Windows' C library has words of its own for a pipe without a reader (under Wine
   // "Invalid argument"): only that it is reported, once and first, is compared.
   const std::string output_failure = "sfx-extract: standard output: ";
-  if (program_case.out_to == "|" && result.err.rfind(output_failure, 0) == 0) {
+  if (program_case.out_to.kind == Destination::gone_reader &&
+      result.err.rfind(output_failure, 0) == 0) {
     const std::size_t why = output_failure.size();
     result.err.replace(why, result.err.find(kEnd) - why, os_error(EPIPE));
   }
@@ -134,21 +149,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, Program, testing::ValuesIn(kCases),
 TEST(ReportLines, OnATerminalEachIsWrittenAsItsEntryBegins) {
   if (const auto why = test::strace_unavailable()) GTEST_SKIP() << *why;
   struct Case {
-    std::string out_to, err_to;
+    const char* streams;
+    Destination out, err;
     std::string writes;  // the standard stream of each write to one, in order
   };
-  for (const Case& c : {Case{"terminal", "", "1 1 2 1"}, Case{"", "", "1 2 1"},
-                        Case{"", "terminal", "1 2 1"}, Case{"terminal", "terminal", "1 1 2 1"}}) {
-    SCOPED_TRACE("standard output " + (c.out_to.empty() ? "a file" : c.out_to) +
-                 ", standard error " + (c.err_to.empty() ? "a file" : c.err_to));
+  for (const Case& c : {Case{"terminal, file", kTerminal, kOwnFile, "1 1 2 1"},
+                        Case{"file, file", kOwnFile, kOwnFile, "1 2 1"},
+                        Case{"file, terminal", kOwnFile, kTerminal, "1 2 1"},
+                        Case{"terminal, terminal", kTerminal, kTerminal, "1 1 2 1"}}) {
+    SCOPED_TRACE(std::string("standard output and error: ") + c.streams);
     test::TempFolder folder;
     test::TempFolder traces;
     test::write_file(folder.file("Filelist.000"), kArchive);
     test::write_file(folder.file("Filelist.txt"), test::listing_of(kRecords));
     test::make_items(folder.path(), {kShort});
     test::BinaryOptions options;
-    options.out_to = c.out_to;
-    options.err_to = c.err_to;
+    options.out = c.out;
+    options.err = c.err;
     // LeakSanitizer cannot stop the world under a tracer.
     options.wrapper = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "trace=write",
                        "-o", traces.file("trace")};
@@ -208,7 +225,7 @@ TEST(KilledRun, LeavesEveryNameCompleteOrAsItWas) {
     test::write_file(folder.file("Filelist.txt"), test::listing_of(records));
     test::make_items(folder.path(), before);
     test::BinaryOptions options;
-    options.out_to = "pipe";
+    options.out.kind = Destination::pipe;
     options.kill_when = [&] {
       std::size_t done = 0;
       std::error_code ignored;

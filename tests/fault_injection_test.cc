@@ -91,7 +91,7 @@ class FaultInjection : public testing::TestWithParam<Workload> {
     // LeakSanitizer cannot stop the world under a tracer.
     options.wrapper = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0"};
     options.wrapper.insert(options.wrapper.end(), strace.begin(), strace.end());
-    options.out_to = stdout_to_pipe ? "pipe" : "";
+    options.out.kind = stdout_to_pipe ? test::Destination::pipe : test::Destination::own_file;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     options.kill_when = [deadline] { return std::chrono::steady_clock::now() > deadline; };
     return test::run_binary(run_, options);

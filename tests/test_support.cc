@@ -35,16 +35,18 @@ namespace sfx::test {
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    fs::path candidate = fs::temp_directory_path() /
+  std::error_code error;
+  // Names are unique to the process; only a folder that cannot be written refuses them all.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = fs::temp_directory_path(error) /
                          ("sfx-test-" + std::to_string(stamp) + "-" +
                           std::to_string(counter++));
-    std::error_code error;
-    if (fs::create_directory(candidate, error)) {
+    if (!error && fs::create_directory(candidate, error)) {
       path_ = candidate.generic_string();
       return;
     }
   }
+  throw std::runtime_error("cannot make a temporary folder: " + error.message());
 }
 
 TempFolder::~TempFolder() {
@@ -55,6 +57,8 @@ TempFolder::~TempFolder() {
 void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream stream(path, std::ios::binary | std::ios::trunc);
   stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  stream.close();
+  if (!stream) throw std::runtime_error("cannot write " + path);
 }
 
 std::string read_file(const std::string& path) {
@@ -92,6 +96,8 @@ Item hard_link(std::string name, std::string other) {
 Item folder(std::string name) { return {std::move(name), Item::folder, "", 0, {}, {}}; }
 Item fifo(std::string name) { return {std::move(name), Item::fifo, "", 0, {}, {}}; }
 Item absent(std::string name) { return {std::move(name), Item::absent, "", 0, {}, {}}; }
+
+Destination in_folder(std::string name) { return {Destination::folder_file, std::move(name)}; }
 
 void make_items(const std::string& folder, const Folder& items) {
   for (const Item& item : items) {
@@ -364,40 +370,52 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
     int pipe = -1;
     std::string file;
   };
-  const auto target = [&](const std::string& to, const std::string& own) {
+  const auto target = [&](const Destination& to, const std::string& own) {
     Target target;
     int ends[2];
-    if (to == "terminal") {
-      // A pseudo-terminal in raw mode, so that its line ends come back as they were written.
-      target.pipe = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-      termios mode;
-      if (target.pipe < 0 || grantpt(target.pipe) != 0 || unlockpt(target.pipe) != 0) return target;
-      target.fd = ::open(ptsname(target.pipe), O_RDWR | O_NOCTTY | O_CLOEXEC);
-      if (target.fd >= 0 && tcgetattr(target.fd, &mode) == 0) {
-        cfmakeraw(&mode);
-        tcsetattr(target.fd, TCSANOW, &mode);
+    switch (to.kind) {
+      case Destination::terminal: {
+        // A pseudo-terminal in raw mode, so that its line ends come back as they were written.
+        target.pipe = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios mode;
+        if (target.pipe < 0 || grantpt(target.pipe) != 0 || unlockpt(target.pipe) != 0) break;
+        target.fd = ::open(ptsname(target.pipe), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (target.fd >= 0 && tcgetattr(target.fd, &mode) == 0) {
+          cfmakeraw(&mode);
+          tcsetattr(target.fd, TCSANOW, &mode);
+        }
+        break;
       }
-    } else if (to == "pipe" || to == "|") {
-      if (pipe2(ends, O_CLOEXEC) != 0) return target;
-      target.fd = ends[1];
-      if (to == "pipe") {
-        target.pipe = ends[0];
-      } else {
-        ::close(ends[0]);
+      case Destination::pipe:
+      case Destination::gone_reader:
+        if (pipe2(ends, O_CLOEXEC) != 0) break;
+        target.fd = ends[1];
+        if (to.kind == Destination::pipe) {
+          target.pipe = ends[0];
+        } else {
+          ::close(ends[0]);
+        }
+        break;
+      case Destination::own_file:
+      case Destination::folder_file: {
+        const std::string path = to.kind == Destination::own_file ? streams.file(own)
+                                                                   : folder + "/" + to.name;
+        target.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (to.kind == Destination::own_file) target.file = path;
+        break;
       }
-    } else if (to != "closed") {
-      target.file = to.empty() ? streams.file(own) : folder + "/" + to;
-      target.fd = ::open(target.file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      if (!to.empty()) target.file.clear();
+      case Destination::closed:
+      case Destination::standard_output:
+        break;
     }
     return target;
   };
-  const Target out = target(options.out_to, "out");
-  const Target err =
-      options.err_to == "&1" ? Target{out.fd, -1, ""} : target(options.err_to, "err");
+  const Target out = target(options.out, "out");
+  const Target err = options.err.kind == Destination::standard_output ? Target{out.fd, -1, ""}
+                                                                       : target(options.err, "err");
   const pid_t child = fork();
   if (child == 0) {
-    if (options.out_to == "closed") ::close(0);
+    if (options.input_closed) ::close(0);
     for (const auto& [fd, to] : {std::make_pair(1, out.fd), std::make_pair(2, err.fd)}) {
       if (to < 0) {
         ::close(fd);
@@ -456,29 +474,35 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
     HANDLE pipe = nullptr;
     std::string file;
   };
-  const auto target = [&](const std::string& to, const std::string& own) {
+  if (options.input_closed || options.out.kind == Destination::terminal ||
+      options.out.kind == Destination::closed || options.err.kind == Destination::terminal ||
+      options.err.kind == Destination::closed) {
+    throw std::runtime_error("no terminal and no closed stream for a Windows program here");
+  }
+  const auto target = [&](const Destination& to, const std::string& own) {
     Target target;
-    if (to == "pipe" || to == "|") {
+    if (to.kind == Destination::pipe || to.kind == Destination::gone_reader) {
       HANDLE reader = nullptr;
       CreatePipe(&reader, &target.handle, &inherit, 0);
       SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
-      if (to == "pipe") {
+      if (to.kind == Destination::pipe) {
         target.pipe = reader;
       } else {
         CloseHandle(reader);
       }
     } else {
-      target.file = to.empty() ? streams.file(own) : folder + "/" + to;
-      target.handle = CreateFileA(target.file.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (!to.empty()) target.file.clear();
+      const std::string path =
+          to.kind == Destination::own_file ? streams.file(own) : folder + "/" + to.name;
+      target.handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (to.kind == Destination::own_file) target.file = path;
     }
     return target;
   };
-  const Target out = target(options.out_to, "out");
-  const Target err =
-      options.err_to == "&1" ? Target{out.handle, nullptr, ""} : target(options.err_to, "err");
+  const Target out = target(options.out, "out");
+  const Target err = options.err.kind == Destination::standard_output
+                         ? Target{out.handle, nullptr, ""}
+                         : target(options.err, "err");
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;

@@ -12,7 +12,8 @@
 
 namespace sfx::test {
 
-// A fresh empty folder, removed with everything in it when the object goes away.
+// A fresh empty folder, removed with everything in it when the object goes away; throws
+// when none can be made.
 class TempFolder {
  public:
   TempFolder();
@@ -27,6 +28,7 @@ class TempFolder {
   std::string path_;
 };
 
+// Makes `path` hold `bytes`; throws when it cannot.
 void write_file(const std::string& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string read_file(const std::string& path);
@@ -97,15 +99,27 @@ struct ChildSetting {
 RunResult run_in(const std::string& folder, const RunOptions& options = {},
                  const std::optional<ChildSetting>& child = std::nullopt);
 
+// Where the real binary's standard output or error goes.
+struct Destination {
+  enum Kind {
+    own_file,         // a file of the harness's own, read back
+    pipe,             // a pipe, read back once the run has ended (a run that fills it waits
+                      // until it is killed)
+    gone_reader,      // a pipe whose reader has gone (| head that has finished)
+    terminal,         // a pseudo-terminal, read back once the run has ended (POSIX only)
+    closed,           // not open at all (POSIX only)
+    standard_output,  // standard error only: where standard output goes (2>&1)
+    folder_file,      // the file `name` in the run's folder, not read back
+  };
+  Kind kind = own_file;
+  std::string name;
+};
+Destination in_folder(std::string name);
+
 struct BinaryOptions {
-  // Where standard output and error go: "" a file of the harness's own, read back; "pipe" a
-  // pipe read back once the run has ended (a run that fills it waits until it is killed);
-  // "terminal" a pseudo-terminal, read back so too (POSIX only);
-  // "|" a pipe whose reader has gone (| head that has finished); "closed" not open at all
-  // (closing standard output closes standard input too; POSIX only); "&1" (error only)
-  // where standard output goes; any other: that file in the run's folder, not read back.
-  std::string out_to;
-  std::string err_to;
+  Destination out;
+  Destination err;
+  bool input_closed = false;  // standard input not open at all (POSIX only)
   std::vector<std::string> wrapper;  // POSIX: a command that starts the program (strace ...)
   // Asked again and again while the run goes on; once it says so, the run is killed
   // (SIGKILL; on Windows TerminateProcess).
