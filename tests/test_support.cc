@@ -16,6 +16,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <winioctl.h>
+
+#include "common/file_windows.h"
 #else
 #include <fcntl.h>
 #include <grp.h>
@@ -127,17 +129,10 @@ void make_items(const std::string& folder, const Folder& items) {
 
 namespace {
 
-#ifdef _WIN32
-// `path` in the \\?\ form: MinGW's folder listing and Wine's ANSI calls stop at MAX_PATH,
-// and a test folder may lie past it.
-std::wstring long_path(const std::string& path) {
-  return L"\\\\?\\" + fs::absolute(path).make_preferred().wstring();
-}
-#endif
-
 std::set<std::string> names_in(const std::string& folder) {
   std::set<std::string> names;
 #ifdef _WIN32
+  // MinGW's folder listing stops at MAX_PATH, and a test folder may lie past it.
   const std::wstring pattern = long_path(folder) + L"\\*";
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
@@ -257,6 +252,7 @@ bool write_archive(const std::string& path, const Archive& archive) {
   }
   // Writes the data at its place and sets the size; what lies between is a hole.
 #ifdef _WIN32
+  // Wine's ANSI calls stop at MAX_PATH, and a test folder may lie past it.
   const HANDLE handle = CreateFileW(long_path(path).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
