@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   sfx::ListingRecord record;
   while (reader.next_record(record) == sfx::RecordStatus::complete) {
     if (!sfx::is_selected(record.path)) continue;
-    const std::string name(sfx::output_name_of(record.path));
+    const std::string name = record.path.substr(record.path.rfind('\\') + 1);
     const int output = plain ? open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666)
                              : open(".", O_WRONLY | O_TMPFILE, 0666);
     off_t offset = record.loc;

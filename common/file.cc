@@ -19,7 +19,13 @@ std::size_t read_fully(std::FILE* stream, char* data, std::size_t size) {
 }
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+  using Way = FileIdentity::Way;
+  const bool identified = a.way == Way::device_and_inode || a.way == Way::volume_and_index ||
+                          a.way == Way::volume_and_file_id;
+  const bool same_device = a.device == b.device ||
+                           (a.way != Way::device_and_inode && (a.device == 0 || b.device == 0));
+  return identified && a.way == b.way && same_device && a.inode == b.inode &&
+         a.inode_high == b.inode_high;
 }
 
 std::string path_in(const std::string& folder, const std::string& name) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace sfx {
 
@@ -75,11 +76,22 @@ std::size_t read_fully(std::FILE* stream, char* data, std::size_t size);
 int open_retrying(const char* path, int flags, unsigned mode = 0);
 #endif
 
-// Which file a stream refers to, for telling whether two names lead to the same file.
+// Which file a stream or a name refers to, for telling whether two names lead to the same
+// file. Identities are compared only with identities taken the same way.
 struct FileIdentity {
+  enum class Way : unsigned char {
+    none,                // no file: a pipe, a terminal, a device, a closed stream
+    cannot_tell,         // a file whose identity the system does not give: it may be any
+    device_and_inode,    // POSIX: st_dev and st_ino
+    volume_and_index,    // Windows: GetFileInformationByHandle
+    volume_and_file_id,  // Windows: GetFileInformationByHandleEx(FileIdInfo), 128 bits
+  };
+  Way way = Way::none;
+  // On Windows 0 when the volume has no serial number (Wine gives none for a stream that a
+  // POSIX shell opened): the file IDs alone decide, and a false match only refuses.
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
-  bool known = false;
+  std::uint64_t inode_high = 0;  // the high half of a 128-bit file ID
 };
 
 // Opens an existing regular file for binary reading; an empty File when it is missing,
@@ -88,8 +100,10 @@ struct FileIdentity {
 File open_regular_for_reading(const std::string& path);
 
 // The identity of the file behind an open stream (device and inode; on Windows volume
-// serial number and file index); `known` is false when it cannot be had.
-FileIdentity identity_of(std::FILE* stream);
+// serial number and file index, else the 128-bit file ID); Way::none when it is no file,
+// and Way::cannot_tell with `why` when it is a file the system gives no identity for.
+FileIdentity identity_of(std::FILE* stream, std::string& why);
+// Whether `a` and `b`, taken the same way, are the same file.
 bool same_file(const FileIdentity& a, const FileIdentity& b);
 
 // Positions a stream at an absolute 64-bit byte offset; false when that fails.
@@ -103,6 +117,10 @@ bool open_standard_descriptors();
 // Whether `fd` is a terminal: on Windows a console (GetConsoleMode), not the null device or
 // a serial port, which _isatty reports too, nor a terminal that is a pipe (mintty).
 bool is_terminal(int fd);
+// Writes `text` to the terminal `fd`: on Windows to the console in UTF-16 (WriteConsoleW),
+// decoded from the ANSI code page, so that a console reading another code page (chcp)
+// shows the same characters. False when it failed (errno tells why).
+bool write_to_terminal(int fd, std::string_view text);
 
 // The running process's id.
 unsigned long process_id();

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "common/diagnostics.h"
 #include "common/file.h"
 
 namespace sfx {
@@ -45,14 +46,18 @@ File open_regular_for_reading(const std::string& path) {
   return file;
 }
 
-FileIdentity identity_of(std::FILE* stream) {
+FileIdentity identity_of(std::FILE* stream, std::string& why) {
   FileIdentity identity;
   struct stat status;
-  if (stream != nullptr && fstat(fileno(stream), &status) == 0) {
-    identity.device = static_cast<std::uint64_t>(status.st_dev);
-    identity.inode = static_cast<std::uint64_t>(status.st_ino);
-    identity.known = true;
+  if (stream == nullptr) return identity;
+  if (fstat(fileno(stream), &status) != 0) {
+    why = os_error(errno);
+    identity.way = FileIdentity::Way::cannot_tell;
+    return identity;
   }
+  identity.way = FileIdentity::Way::device_and_inode;
+  identity.device = static_cast<std::uint64_t>(status.st_dev);
+  identity.inode = static_cast<std::uint64_t>(status.st_ino);
   return identity;
 }
 
@@ -74,6 +79,10 @@ bool open_standard_descriptors() {
 }
 
 bool is_terminal(int fd) { return isatty(fd) == 1; }
+
+bool write_to_terminal(int fd, std::string_view text) {
+  return write_fully(fd, text.data(), text.size()) == text.size();
+}
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 

@@ -6,6 +6,9 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cstring>
+
+#include "common/diagnostics.h"
 
 namespace sfx {
 
@@ -36,6 +39,22 @@ std::optional<std::wstring> decoded(std::string_view bytes, unsigned code_page) 
     return std::nullopt;
   }
   return wide;
+}
+
+CodePageCharacter character_at(std::string_view bytes, unsigned code_page) {
+  CPINFO info;
+  const std::size_t longest = GetCPInfo(code_page, &info) ? info.MaxCharSize : 1;
+  // The shortest sequence that decodes is the character: a lead byte alone decodes to none.
+  for (std::size_t length = 1; length <= longest && length <= bytes.size(); ++length) {
+    wchar_t units[2];
+    const int count = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
+                                          static_cast<int>(length), units, 2);
+    if (count == 1) return {length, units[0]};
+    if (count == 2 && IS_SURROGATE_PAIR(units[0], units[1])) {
+      return {length, 0x10000u + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u)};
+    }
+  }
+  return {};
 }
 
 std::wstring long_path(std::string_view path) {
@@ -72,18 +91,39 @@ File open_regular_for_reading(const std::string& path) {
 }
 
 FileIdentity identity_of_information(const BY_HANDLE_FILE_INFORMATION& info) {
-  return {info.dwVolumeSerialNumber, std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow,
-          true};
+  return {FileIdentity::Way::volume_and_index, info.dwVolumeSerialNumber,
+          std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, 0};
 }
 
-FileIdentity identity_of(std::FILE* stream) {
-  BY_HANDLE_FILE_INFORMATION info;
+std::optional<FileIdentity> file_id_of(HANDLE handle) {
+  FILE_ID_INFO info;
+  if (!GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info)) return std::nullopt;
+  std::uint64_t halves[2];
+  static_assert(sizeof halves == sizeof info.FileId.Identifier, "a file ID is 128 bits");
+  std::memcpy(halves, info.FileId.Identifier, sizeof halves);
+  return FileIdentity{FileIdentity::Way::volume_and_file_id, info.VolumeSerialNumber, halves[0],
+                      halves[1]};
+}
+
+FileIdentity identity_of(std::FILE* stream, std::string& why) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(handle, &info)) {
-    return {};
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  FileIdentity cannot_tell{FileIdentity::Way::cannot_tell, 0, 0, 0};
+  // FILE_TYPE_UNKNOWN with an error means that the type could not be had, not that it is no
+  // file.
+  SetLastError(NO_ERROR);
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) {
+    why = windows_error(GetLastError());
+    return cannot_tell;
   }
-  return identity_of_information(info);
+  if (type != FILE_TYPE_DISK) return {};
+  // A handle that a POSIX shell gave a program under Wine answers only FileIdInfo.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(handle, &info)) return identity_of_information(info);
+  if (const std::optional<FileIdentity> file_id = file_id_of(handle)) return *file_id;
+  why = windows_error(GetLastError());
+  return cannot_tell;
 }
 
 bool seek_absolute(std::FILE* stream, std::int64_t offset) {
@@ -107,6 +147,29 @@ bool open_standard_descriptors() {
 bool is_terminal(int fd) {
   DWORD mode = 0;
   return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
+}
+
+bool write_to_terminal(int fd, std::string_view text) {
+  const std::optional<std::wstring> wide = decoded(text);
+  if (!wide) return write_fully(fd, text.data(), text.size()) == text.size();
+  // Line ends as the text-mode stream writes them.
+  std::wstring lines;
+  for (const wchar_t c : *wide) {
+    if (c == L'\n') lines += L'\r';
+    lines += c;
+  }
+  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  for (std::size_t at = 0; at < lines.size();) {
+    DWORD written = 0;
+    if (!WriteConsoleW(console, lines.data() + at, static_cast<DWORD>(lines.size() - at), &written,
+                       nullptr) ||
+        written == 0) {
+      errno = EIO;
+      return false;
+    }
+    at += written;
+  }
+  return true;
 }
 
 unsigned long process_id() { return GetCurrentProcessId(); }

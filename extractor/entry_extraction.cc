@@ -85,7 +85,6 @@ std::optional<std::string> copy_entry(ArchiveStream& archive, const ListingRecor
 void extract_entry(ArchiveStream& archive, const ListingRecord& record,
                    const OutputName& output_name, OutputFolder& folder,
                    Diagnostics& diagnostics) {
-  const std::string shown_name = printable(output_name.listed);
   std::string why;
   PendingOutput output;
   InstallResult result = InstallResult::failed;
@@ -99,10 +98,11 @@ void extract_entry(ArchiveStream& archive, const ListingRecord& record,
   }
   if (result == InstallResult::failed) {
     // Nothing was installed: say what the name holds.
-    why += output.name_taken() ? "; " + shown_name + " left as it was" : "; not written";
+    why += output.discard_and_look() ? "; " + printable(output_name.listed) + " left as it was"
+                                     : "; not written";
   }
   if (result != InstallResult::installed || !output.close(why)) {
-    diagnostics.report(shown_name, why);
+    diagnostics.report(printable(output_name.listed), why);
   }
 }
 

@@ -31,9 +31,19 @@ void report_skipped(Diagnostics& diagnostics, const ListingReader& reader,
                      why + "; entry skipped");
 }
 
-// The report line of a selected entry, line break included.
-std::string report_line(std::string_view output_name, std::int32_t len, std::uint32_t loc) {
-  return std::string(output_name) + " len: " + std::to_string(len) + " loc: " + hex(loc) + "\n";
+// What follows the output name in a selected entry's report line, line break included.
+std::string report_line_rest(std::int32_t len, std::uint32_t loc) {
+  return " len: " + std::to_string(len) + " loc: " + hex(loc) + "\n";
+}
+
+// The identity of the input or stream `what` (identity_of); one that cannot be told is said
+// once, and every existing output name is then refused.
+FileIdentity identity_told(Diagnostics& diagnostics, const char* what, FileIdentity identity,
+                           const std::string& why) {
+  if (identity.way == FileIdentity::Way::cannot_tell) {
+    diagnostics.report(what, "cannot tell which file it is (" + why + ")");
+  }
+  return identity;
 }
 
 }  // namespace
@@ -50,10 +60,14 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   Diagnostics diagnostics(out, err);
   OutputFolder output_folder;
   output_folder.path = folder;
-  output_folder.archive = identity_of(archive.get());
-  output_folder.listing = reader.identity();
-  output_folder.standard_output = identity_of(out);
-  output_folder.standard_error = identity_of(err);
+  std::string why;
+  output_folder.archive =
+      identity_told(diagnostics, kArchiveName, identity_of(archive.get(), why), why);
+  output_folder.listing = identity_told(diagnostics, kListingName, reader.identity(why), why);
+  output_folder.standard_output =
+      identity_told(diagnostics, "standard output", identity_of(out, why), why);
+  output_folder.standard_error =
+      identity_told(diagnostics, "standard error", identity_of(err, why), why);
   output_folder.naming = options.naming;
 
   ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};
@@ -70,14 +84,14 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
       report_skipped(diagnostics, reader, status);
       continue;
     }
-    const std::string_view listed_name = output_name_of(record.path);
-    diagnostics.print(report_line(listed_name, record.len, record.loc));
-    const std::optional<OutputName> output_name = plain_output_name(listed_name);
-    if (!output_name) {
-      diagnostics.report(printable(listed_name), "not a plain file name; entry not extracted");
+    std::string why_not;
+    const OutputName output_name = output_name_of(record.path, why_not);
+    diagnostics.print(output_name.listed, report_line_rest(record.len, record.loc));
+    if (!why_not.empty()) {
+      diagnostics.report(printable(output_name.listed), why_not + "; entry not extracted");
       continue;
     }
-    extract_entry(archive_stream, record, *output_name, output_folder, diagnostics);
+    extract_entry(archive_stream, record, output_name, output_folder, diagnostics);
   }
 
   if (!archive.close()) diagnostics.report(kArchiveName, "close failed: " + os_error(errno));

@@ -25,6 +25,7 @@
 
 #include "common/diagnostics.h"
 #include "common/file.h"
+#include "extractor/entry_names.h"
 
 namespace sfx {
 
@@ -35,23 +36,6 @@ enum class Naming {
   unnamed_via_proc,  // Linux: the same, always linked through /proc/self/fd
   temporary_name,    // a file under a temporary name of the tool's own, renamed onto the name
 };
-
-#ifdef _WIN32
-using NativeName = std::wstring;  // UTF-16, as the wide calls take it
-#else
-using NativeName = std::string;  // bytes, as the system calls take them
-#endif
-
-// An output's name: as listed (diagnostics show it) and as the platform's file calls take it.
-struct OutputName {
-  std::string listed;
-  NativeName native;
-};
-
-// The output name `listed` as this platform's file calls take it, converted once; none when
-// it is not a plain file name here (is_plain_file_name, and on Windows windows_file_name in
-// the ANSI code page).
-std::optional<OutputName> plain_output_name(std::string_view listed);
 
 // Where outputs go and which files they must never replace.
 struct OutputFolder {
@@ -92,9 +76,10 @@ class PendingOutput {
     why = "close failed: " + os_error(errno);
     return false;
   }
-  // Whether the output's name holds anything now, looked at without following a link (after
-  // begin(), to tell a name left as it was from one never written).
-  bool name_taken() const;
+  // After a failure: discards the file, then tells whether the output's name holds anything,
+  // looked at without following a link, to tell a name left as it was from one never
+  // written (a file the run made under another name is gone by then).
+  bool discard_and_look();
 
  private:
   void discard();
@@ -104,6 +89,11 @@ class PendingOutput {
   Descriptor file_;
   NativeName temporary_;  // the file's temporary name (a path); empty while it has none
 #ifdef _WIN32
+  // After a rename that made a new name: whether the file system gave the open file
+  // `handle` the output's name, ignoring case (Wine on a POSIX file system cuts a name of
+  // more than 255 bytes). If not, the file goes with its handle, and `why` says so.
+  bool named_as_output(void* handle, std::string& why);
+
   bool closing_deletes_ = false;  // the deletion mark removes the file with its handle
 #endif
 };
@@ -124,17 +114,31 @@ struct Existing {
 constexpr char kSymbolicLink[] = "cannot create: it is a symbolic link";
 constexpr char kNotRegular[] = "cannot create: not a regular file";
 
-// The safety rules for a regular file that is `identity` and has `names` names: why it must
-// not be replaced, or "" when it may.
-inline std::string refusal_of(const OutputFolder& folder, const FileIdentity& identity,
-                              std::uint64_t names) {
+// The safety rules for a regular file with `names` names: why it must not be replaced, or ""
+// when it may. `identity_taken_as(way)` gives its identity taken the way the folder's
+// identity it is held against was taken, since identities compare only like with like.
+template <typename IdentityTakenAs>
+std::string refusal_of(const OutputFolder& folder, IdentityTakenAs identity_taken_as,
+                       std::uint64_t names) {
+  const auto is = [&](const FileIdentity& other) {
+    return same_file(identity_taken_as(other.way), other);
+  };
+  const auto cannot_tell = [](const FileIdentity& other) {
+    return other.way == FileIdentity::Way::cannot_tell;
+  };
   // The inputs and the standard streams first: that says more, and holds where every file
   // has one name.
-  if (same_file(identity, folder.archive) || same_file(identity, folder.listing)) {
+  if (is(folder.archive) || is(folder.listing)) {
     return "cannot create: it is one of the input files";
   }
-  if (same_file(identity, folder.standard_output)) return "cannot create: it receives standard output";
-  if (same_file(identity, folder.standard_error)) return "cannot create: it receives standard error";
+  if (is(folder.standard_output)) return "cannot create: it receives standard output";
+  if (is(folder.standard_error)) return "cannot create: it receives standard error";
+  // A file the run cannot tell apart from an input or a stream may be it.
+  if (cannot_tell(folder.archive) || cannot_tell(folder.listing)) {
+    return "cannot create: it may be one of the input files";
+  }
+  if (cannot_tell(folder.standard_output)) return "cannot create: it may receive standard output";
+  if (cannot_tell(folder.standard_error)) return "cannot create: it may receive standard error";
   // Replacing it would leave its other names holding the old bytes.
   if (names > 1) return "cannot create: it has other names (hard links)";
   return "";

@@ -43,9 +43,11 @@ Existing look_at(const OutputFolder& folder, const std::string& path) {
   } else if (!S_ISREG(status.st_mode)) {
     existing.refusal = kNotRegular;
   } else {
-    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
-                                static_cast<std::uint64_t>(status.st_ino), true};
-    existing.refusal = refusal_of(folder, identity, status.st_nlink);
+    const FileIdentity identity{FileIdentity::Way::device_and_inode,
+                                static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino), 0};
+    existing.refusal =
+        refusal_of(folder, [&](FileIdentity::Way) { return identity; }, status.st_nlink);
   }
   return existing;
 }
@@ -156,12 +158,10 @@ void keep_owner_and_mode(int fd, const Existing& existing) {
 
 }  // namespace
 
-std::optional<OutputName> plain_output_name(std::string_view listed) {
-  if (!is_plain_file_name(listed)) return std::nullopt;
-  return OutputName{std::string(listed), std::string(listed)};
+bool PendingOutput::discard_and_look() {
+  discard();
+  return look_at(*folder_, path_).exists;
 }
-
-bool PendingOutput::name_taken() const { return look_at(*folder_, path_).exists; }
 
 bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::string& why) {
   folder_ = &folder;

@@ -4,10 +4,13 @@
 // (FileRenameInfo), which no other program's open of that file can block. A run killed in
 // the instant between the two leaves the finished file under its temporary name.
 //
-// Names are decoded once (windows_names.h) and every call is a wide one on the full path in
+// Names are decoded once (entry_names.h) and every call is a wide one on the full path in
 // the \\?\ form, so no length limit applies and nothing reinterprets the name. A name can
 // still reach a file that bears another one, its 8.3 short name: the look takes the name
 // the file system has for what it found and refuses it unless that is the output's name.
+// And a file system can give a new file another name than the one asked for (Wine cuts a
+// name of more than 255 bytes): after a rename that made a new name, the name is asked
+// again, and a file under another name is deleted.
 //
 // Virus scanners, indexers and backup tools open files for a moment. An output's name that
 // such a program holds refuses the rename (sharing violation, access denied, lock
@@ -22,9 +25,7 @@
 
 #include "common/diagnostics.h"
 #include "common/file_windows.h"
-#include "extractor/entry_names.h"
 #include "extractor/output_file.h"
-#include "extractor/windows_names.h"
 
 namespace sfx {
 
@@ -36,11 +37,24 @@ std::wstring_view last_component(std::wstring_view path) {
   return path.substr(path.rfind(L'\\') + 1);
 }
 
-// The long name (never the 8.3 one) of the file that `path` names: FindFirstFileEx's
-// cFileName, whose pattern is the name itself (no output name holds a wildcard). Wine's
-// GetFinalPathNameByHandleW stops at MAX_PATH, so the query goes by name. None, with
-// GetLastError(), when the system cannot tell it.
-std::optional<std::wstring> long_name_of(const std::wstring& path) {
+// The long name (never the 8.3 one) of the open file `handle`, reached by the full path
+// `path`: the last component of the path the file system has for the handle
+// (GetFinalPathNameByHandleW, normalized), or, where that fails (Wine past MAX_PATH),
+// FindFirstFileEx's cFileName for `path`, whose pattern is the name itself (no output name
+// holds a wildcard). None, with GetLastError(), when the system cannot tell it.
+std::optional<std::wstring> long_name_of(HANDLE handle, const std::wstring& path) {
+  std::wstring final_path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, final_path.data(), static_cast<DWORD>(final_path.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
+    if (length == 0) break;
+    if (length < final_path.size()) {
+      final_path.resize(length);
+      return std::wstring(last_component(final_path));
+    }
+    final_path.resize(length);  // too short: the size it takes
+  }
   WIN32_FIND_DATAW found;
   const HANDLE search =
       FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
@@ -49,7 +63,14 @@ std::optional<std::wstring> long_name_of(const std::wstring& path) {
   return std::wstring(found.cFileName);
 }
 
-// What stands at the output's path `path`, looked at without following a link.
+bool same_name(std::wstring_view a, std::wstring_view b) {
+  // Windows' own comparison of file names: ordinal, ignoring case.
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// What stands at the output's path `path`, looked at without following a link. Its long
+// name, attributes and identity all come from one handle, so they speak of one file.
 Existing look_at(const OutputFolder& folder, const std::wstring& path) {
   Existing existing;
   // The reparse point itself is opened, never what it points to; BACKUP_SEMANTICS lets a
@@ -64,13 +85,21 @@ Existing look_at(const OutputFolder& folder, const std::wstring& path) {
     return existing;
   }
   existing.exists = true;
-  const std::wstring_view name = last_component(path);
-  const std::optional<std::wstring> long_name = long_name_of(path);
+  // The folder's identities taken as FileIdInfo are held against the file's taken so.
+  const bool by_file_id = [&] {
+    for (const FileIdentity* identity : {&folder.archive, &folder.listing,
+                                         &folder.standard_output, &folder.standard_error}) {
+      if (identity->way == FileIdentity::Way::volume_and_file_id) return true;
+    }
+    return false;
+  }();
+  const std::optional<std::wstring> long_name = long_name_of(handle, path);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!long_name || !GetFileInformationByHandle(handle, &info)) {
+  std::optional<FileIdentity> file_id;
+  if (!long_name || !GetFileInformationByHandle(handle, &info) ||
+      (by_file_id && !(file_id = file_id_of(handle)))) {
     existing.look_failure = "cannot create: " + windows_error(GetLastError());
-  } else if (CompareStringOrdinal(long_name->data(), static_cast<int>(long_name->size()),
-                                  name.data(), static_cast<int>(name.size()), TRUE) != CSTR_EQUAL) {
+  } else if (!same_name(*long_name, last_component(path))) {
     // A short name, most likely: replacing it would replace a file named otherwise.
     existing.refusal = "cannot create: the name reaches " + printable(*long_name);
   } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -82,7 +111,11 @@ Existing look_at(const OutputFolder& folder, const std::wstring& path) {
     // Windows itself refuses to replace such a file; saying so beats "Access is denied".
     existing.refusal = "cannot create: it is read-only";
   } else {
-    existing.refusal = refusal_of(folder, identity_of_information(info), info.nNumberOfLinks);
+    const auto identity_taken_as = [&](FileIdentity::Way way) {
+      return way == FileIdentity::Way::volume_and_file_id ? *file_id
+                                                          : identity_of_information(info);
+    };
+    existing.refusal = refusal_of(folder, identity_taken_as, info.nNumberOfLinks);
   }
   CloseHandle(handle);
   return existing;
@@ -135,14 +168,10 @@ std::wstring path_in_folder(const std::wstring& folder, std::wstring_view name) 
 
 }  // namespace
 
-std::optional<OutputName> plain_output_name(std::string_view listed) {
-  if (!is_plain_file_name(listed)) return std::nullopt;
-  std::optional<std::wstring> wide = windows_file_name(listed, CP_ACP);
-  if (!wide) return std::nullopt;
-  return OutputName{std::string(listed), std::move(*wide)};
+bool PendingOutput::discard_and_look() {
+  discard();
+  return look_at(*folder_, path_).exists;
 }
-
-bool PendingOutput::name_taken() const { return look_at(*folder_, path_).exists; }
 
 bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::string& why) {
   folder_ = &folder;
@@ -186,7 +215,7 @@ bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::str
 }
 
 InstallResult PendingOutput::install(std::string& why) {
-  const Existing existing = look_at(*folder_, path_);
+  Existing existing = look_at(*folder_, path_);
   if (!existing.look_failure.empty()) {
     why = existing.look_failure;
     return InstallResult::failed;
@@ -197,15 +226,50 @@ InstallResult PendingOutput::install(std::string& why) {
   }
   // A file marked for deletion cannot be renamed; the mark comes back if the rename fails.
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file_.get()));
-  const bool unmarked = mark_for_deletion(handle, false);
-  if (unmarked) closing_deletes_ = false;
-  if (unmarked && retrying([&] { return rename_to(handle, path_, existing.exists); })) {
-    temporary_.clear();
-    return InstallResult::installed;
+  if (!mark_for_deletion(handle, false)) {
+    why = "cannot create: " + windows_error(GetLastError());
+    return InstallResult::failed;
   }
-  why = (existing.exists ? "cannot replace: " : "cannot create: ") + windows_error(GetLastError());
-  if (unmarked) closing_deletes_ = mark_for_deletion(handle, true);
-  return InstallResult::failed;
+  closing_deletes_ = false;
+  InstallResult result = InstallResult::failed;
+  for (DWORD pause = 10;; pause *= 2) {
+    if (rename_to(handle, path_, existing.exists)) {
+      if (existing.exists || named_as_output(handle, why)) {
+        temporary_.clear();
+        return InstallResult::installed;
+      }
+      return InstallResult::failed;
+    }
+    const DWORD error = GetLastError();
+    if (!is_held(error) || pause > 640) {
+      why = (existing.exists ? "cannot replace: " : "cannot create: ") + windows_error(error);
+      break;
+    }
+    Sleep(pause);
+    // The rename never outlives its look: the file under the name may be another by now.
+    if (existing.exists) existing = look_at(*folder_, path_);
+    if (!existing.look_failure.empty() || !existing.refusal.empty()) {
+      why = existing.look_failure.empty() ? existing.refusal : existing.look_failure;
+      if (existing.look_failure.empty()) result = InstallResult::refused;
+      break;
+    }
+  }
+  closing_deletes_ = mark_for_deletion(handle, true);
+  return result;
+}
+
+bool PendingOutput::named_as_output(void* handle, std::string& why) {
+  const std::optional<std::wstring> name = long_name_of(handle, path_);
+  if (name && same_name(*name, last_component(path_))) return true;
+  why = name ? "the file system named it " + printable(*name)
+             : "cannot tell the name the file system gave it: " + windows_error(GetLastError());
+  // Nothing may stay under another name: marked again, the file goes with its handle.
+  closing_deletes_ = mark_for_deletion(handle, true);
+  temporary_.clear();
+  if (!closing_deletes_ && name) {
+    temporary_ = path_.substr(0, path_.size() - last_component(path_).size()) + *name;
+  }
+  return false;
 }
 
 void PendingOutput::discard() {

@@ -64,7 +64,8 @@ std::map<std::string, std::vector<std::string>> complete_entries_by_name(
     if (status != sfx::RecordStatus::complete || !sfx::is_selected(record.path)) continue;
     const std::size_t len = record.len > 0 ? static_cast<std::size_t>(record.len) : 0;
     if (len > 0 && (record.loc > archive.size() || archive.size() - record.loc < len)) continue;
-    entries[std::string(sfx::output_name_of(record.path))].push_back(
+    std::string why_not;
+    entries[std::string(sfx::output_name_of(record.path, why_not).listed)].push_back(
         len > 0 ? archive.substr(record.loc, len) : std::string());
   }
   reader.close();
@@ -152,7 +153,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     FUZZ_CHECK(entry.is_regular_file());
-    FUZZ_CHECK(sfx::is_selected(name) && sfx::plain_output_name(name));
+    std::string why_not;
+    sfx::output_name_of(name, why_not);
+    FUZZ_CHECK(sfx::is_selected(name) && why_not.empty());
     const auto named = entries.find(name);
     FUZZ_CHECK(named != entries.end());
     const std::string bytes = read_file(entry.path());

@@ -51,8 +51,8 @@ class ListingReader {
   int failed_column() const { return failed_column_; }
   // The OS error number behind RecordStatus::read_error.
   int read_error() const { return input_.error(); }
-  // Which file the listing is, so that no output is ever written into it.
-  FileIdentity identity() const { return input_.identity(); }
+  // Which file the listing is, so that no output is ever written into it (identity_of).
+  FileIdentity identity(std::string& why) const { return input_.identity(why); }
 
  private:
   bool skip_line();

@@ -40,7 +40,8 @@ class TextInput {
   int error() const { return error_; }
   // Closes the stream; false when closing failed.
   bool close();
-  FileIdentity identity() const { return identity_of(file_.get()); }
+  // Which file the text is read from (identity_of).
+  FileIdentity identity(std::string& why) const { return identity_of(file_.get(), why); }
 
  private:
   static constexpr std::size_t kBufferSize = 64 * 1024;

@@ -49,6 +49,30 @@ const std::string kClickLine = "click.sfx len: 5 loc: 10" + kEnd;
 const std::string kReport = kBoomLine + kShortLine + kClickLine;
 const std::string kShortSaid =
     "sfx-extract: short.sfx: archive ends after 8 of 100 bytes; short.sfx left as it was" + kEnd;
+#ifndef _WIN32
+// Names that would drive a terminal: a title and a colour (ESC), CSI as a UTF-8 C1 and as
+// one raw byte (8-bit terminals), a byte that is no UTF-8; shown escaped on a terminal only.
+const std::string kHostileNames[] = {"\x1b]0;pwned\x07\x1b[31mred.sfx", "a\xc2\x9b" "1m.sfx",
+                                     "a\x9b" "1m.sfx", "caf\xc3\xa9\xe9.sfx"};
+const std::string kHostileShown[] = {"\\x1b]0;pwned\\x07\\x1b[31mred.sfx", "a\\xc2\\x9b1m.sfx",
+                                     "a\\x9b1m.sfx", "caf\xc3\xa9\\xe9.sfx"};
+std::string hostile_records() {
+  std::string records;
+  for (const std::string& name : kHostileNames) records += listing_line(name, "4", "0") + "\n";
+  return records;
+}
+std::string hostile_report(const std::string (&names)[4]) {
+  std::string report;
+  for (const std::string& name : names) report += name + " len: 4 loc: 0" + kEnd;
+  return report;
+}
+test::Folder hostile_files() {
+  test::Folder files;
+  for (const std::string& name : kHostileNames) files.push_back(file(name, kArchive.substr(0, 4)));
+  return files;
+}
+#endif
+
 const test::Item kBoom = file("boom.sfx", kArchive.substr(0, 4));
 const test::Item kClick = file("click.sfx", kArchive.substr(16, 5));
 const test::Item kShort = file("short.sfx", "good old");
@@ -104,6 +128,11 @@ const ProgramCase kCases[] = {
     // place: a clean run stays clean, and no diagnostic lands in an output.
     {"ClosedStandardStreams", kCleanRecords, {}, kClosed, kClosed, "", "", 0, {kBoom, kClick},
      true},
+    // A name reaches a terminal escaped, and a file or a pipe as listed.
+    {"HostileNamesOnATerminal", hostile_records(), {}, kTerminal, kOwnFile,
+     hostile_report(kHostileShown), "", 0, hostile_files()},
+    {"HostileNamesIntoAFile", hostile_records(), {}, kOwnFile, kOwnFile,
+     hostile_report(kHostileNames), "", 0, hostile_files()},
 #endif
 };
 

@@ -493,6 +493,70 @@ TEST(ExtractionRunOnWindows, NameHeldByAnotherProgram) {
     }
   }
 }
+
+// The name must be the file's name: a file system that gives a new file another one (Wine
+// on a POSIX file system cuts a name to 255 bytes of UTF-8, here to end in "setup.exe")
+// gets no file at all, and the entry fails. Windows itself takes the name whole.
+TEST(ExtractionRunOnWindows, NoFileIsLeftUnderAnotherName) {
+  const std::wstring wide = std::wstring(123, L'\u00e9') + L"setup.exe\u00e9.sfx";
+  char bytes[512];
+  BOOL defaulted = FALSE;
+  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                       static_cast<int>(wide.size()), bytes, sizeof bytes,
+                                       nullptr, &defaulted);
+  if (size <= 0 || defaulted) GTEST_SKIP() << "the ANSI code page " << GetACP() << " has no \u00e9";
+  const std::string name(bytes, static_cast<std::size_t>(size));
+  test::TempFolder folder;
+  test::write_file(folder.file("Filelist.000"), kArchive.data);
+  test::write_file(folder.file("Filelist.txt"),
+                   test::listing_of(line("snd\\" + name, "4", "0") + line("ok.sfx", "4", "8")));
+  const auto result = test::run_in(folder.path());
+  EXPECT_EQ(test::read_file(folder.file("ok.sfx")), at(8, 4));
+  if (test::under_wine()) {
+    const std::string cut = name.substr(0, name.find("setup.exe") + 9);
+    EXPECT_EQ(result.err, said(name, "the file system named it " + cut + "; not written"));
+    EXPECT_EQ(result.status, kExitProblems);
+    EXPECT_EQ(test::differences(folder.path(), {file("ok.sfx", at(8, 4))}), "");
+  } else {
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, kExitSuccess);
+    EXPECT_EQ(test::differences(folder.path(), {file("ok.sfx", at(8, 4)), file(name, at(0, 4))}),
+              "");
+  }
+}
+
+// A replacement that another program delays looks at the name again before each try: a
+// file with other names put there meanwhile is refused, not replaced.
+TEST(ExtractionRunOnWindows, EachRetriedReplacementLooksAgain) {
+  test::TempFolder parent;
+  const std::string run = parent.file("run");
+  fs::create_directory(run);
+  test::write_file(run + "/Filelist.000", kArchive.data);
+  test::write_file(run + "/Filelist.txt",
+                   test::listing_of(line("held.sfx", "4", "0") + line("next.sfx", "4", "8")));
+  test::write_file(run + "/held.sfx", "held");
+  test::write_file(parent.file("outside"), kOutside);
+  fs::create_hard_link(parent.file("outside"), run + "/swap.wav");
+  const HANDLE held = CreateFileA((run + "/held.sfx").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  // The file under the name is swapped for one with two names while the run waits to try
+  // again: tries come 10, 30, 70, 150, 310, 630 and 1270 ms after the first, which comes at
+  // once, so 450 ms falls well inside a wait.
+  std::thread swapper([&] {
+    Sleep(450);
+    CloseHandle(held);
+    MoveFileExA((run + "/swap.wav").c_str(), (run + "/held.sfx").c_str(), MOVEFILE_REPLACE_EXISTING);
+  });
+  const auto result = test::run_in(run);
+  swapper.join();
+  EXPECT_EQ(result.err, refused("held.sfx", "it has other names (hard links)"));
+  EXPECT_EQ(result.status, kExitProblems);
+  EXPECT_TRUE(fs::equivalent(run + "/held.sfx", parent.file("outside")));
+  EXPECT_EQ(test::read_file(parent.file("outside")), kOutside);
+  EXPECT_EQ(test::read_file(run + "/next.sfx"), at(8, 4));
+}
 #endif
 
 #ifdef __linux__

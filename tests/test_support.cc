@@ -343,6 +343,13 @@ RunResult run_in(const std::string& folder, const RunOptions& options,
   return result;
 }
 
+#ifdef _WIN32
+bool under_wine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#endif
+
 std::optional<std::string> strace_unavailable() {
 #if defined(_WIN32)
   return "strace traces Linux programs";

@@ -127,6 +127,11 @@ struct BinaryOptions {
 };
 // Runs the real sfx-extract binary in `folder`, behind its emulator if any.
 RunResult run_binary(const std::string& folder, const BinaryOptions& options = {});
+#ifdef _WIN32
+// Whether the tests run under Wine, which differs from Windows where a test says so.
+bool under_wine();
+#endif
+
 // Why strace cannot trace the real binary here (Windows, an emulator, not installed); none
 // when it can, as BinaryOptions::wrapper.
 std::optional<std::string> strace_unavailable();
