@@ -8,6 +8,19 @@ int StreamClosing::close(std::FILE* stream) {
   return std::fclose(stream) == 0 || errno == EINTR ? 0 : EOF;
 }
 
+std::size_t write_fully(int fd, const char* data, std::size_t size) {
+  std::size_t written = 0;
+  while (written < size) {
+    const long wrote = write_once(fd, data + written, size - written);
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      break;
+    }
+    written += static_cast<std::size_t>(wrote);
+  }
+  return written;
+}
+
 std::size_t read_fully(std::FILE* stream, char* data, std::size_t size) {
   std::size_t got = 0;
   for (;;) {

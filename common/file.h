@@ -68,13 +68,12 @@ using Descriptor = Owned<int, DescriptorClosing>;
 // Writes `size` bytes to `fd`, going on after short writes; returns how many were written,
 // fewer than `size` only when a write failed (errno tells why).
 std::size_t write_fully(int fd, const char* data, std::size_t size);
+// One write of up to `size` bytes to `fd` (write(2), _write): how many were written, or -1
+// when it failed (errno tells why). write_fully goes on from it.
+long write_once(int fd, const char* data, std::size_t size);
 // Reads up to `size` bytes from `stream`; fewer only at its end or when reading failed
 // (ferror; errno tells why).
 std::size_t read_fully(std::FILE* stream, char* data, std::size_t size);
-#ifndef _WIN32
-// open(2); -1 when it failed (errno tells why).
-int open_retrying(const char* path, int flags, unsigned mode = 0);
-#endif
 
 // Which file a stream or a name refers to, for telling whether two names lead to the same
 // file. Identities are compared only with identities taken the same way.
@@ -100,9 +99,10 @@ struct FileIdentity {
 File open_regular_for_reading(const std::string& path);
 
 // The identity of the file behind an open stream (device and inode; on Windows volume
-// serial number and file index, else the 128-bit file ID); Way::none when it is no file,
-// and Way::cannot_tell with `why` when it is a file the system gives no identity for.
-FileIdentity identity_of(std::FILE* stream, std::string& why);
+// serial number and file index, else, or where `by_file_id` asks for it, the 128-bit file
+// ID); Way::none when it is no file, and Way::cannot_tell with `why` when it is a file the
+// system gives no identity for.
+FileIdentity identity_of(std::FILE* stream, std::string& why, bool by_file_id = false);
 // Whether `a` and `b`, taken the same way, are the same file.
 bool same_file(const FileIdentity& a, const FileIdentity& b);
 

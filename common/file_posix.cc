@@ -7,6 +7,7 @@
 
 #include "common/diagnostics.h"
 #include "common/file.h"
+#include "common/file_posix.h"
 
 namespace sfx {
 
@@ -19,18 +20,11 @@ int open_retrying(const char* path, int flags, unsigned mode) {
   }
 }
 
-std::size_t write_fully(int fd, const char* data, std::size_t size) {
-  std::size_t written = 0;
-  while (written < size) {
-    const ssize_t wrote = ::write(fd, data + written, size - written);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      if (wrote == 0) errno = EIO;
-      break;
-    }
-    written += static_cast<std::size_t>(wrote);
+long write_once(int fd, const char* data, std::size_t size) {
+  for (;;) {
+    const ssize_t wrote = ::write(fd, data, size);
+    if (wrote >= 0 || errno != EINTR) return static_cast<long>(wrote);
   }
-  return written;
 }
 
 File open_regular_for_reading(const std::string& path) {
@@ -46,7 +40,7 @@ File open_regular_for_reading(const std::string& path) {
   return file;
 }
 
-FileIdentity identity_of(std::FILE* stream, std::string& why) {
+FileIdentity identity_of(std::FILE* stream, std::string& why, bool) {
   FileIdentity identity;
   struct stat status;
   if (stream == nullptr) return identity;

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "common/diagnostics.h"
@@ -14,17 +16,10 @@ namespace sfx {
 
 int DescriptorClosing::close(int fd) { return _close(fd); }
 
-std::size_t write_fully(int fd, const char* data, std::size_t size) {
-  std::size_t written = 0;
-  while (written < size) {
-    const int wrote = _write(fd, data + written, static_cast<unsigned>(size - written));
-    if (wrote <= 0) {
-      if (wrote == 0) errno = EIO;
-      break;
-    }
-    written += static_cast<std::size_t>(wrote);
-  }
-  return written;
+long write_once(int fd, const char* data, std::size_t size) {
+  // _write takes an unsigned count and returns an int.
+  const auto count = static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX));
+  return _write(fd, data, count);
 }
 
 std::optional<std::wstring> decoded(std::string_view bytes, unsigned code_page) {
@@ -105,7 +100,7 @@ std::optional<FileIdentity> file_id_of(HANDLE handle) {
                       halves[1]};
 }
 
-FileIdentity identity_of(std::FILE* stream, std::string& why) {
+FileIdentity identity_of(std::FILE* stream, std::string& why, bool by_file_id) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   if (handle == INVALID_HANDLE_VALUE) return {};
   FileIdentity cannot_tell{FileIdentity::Way::cannot_tell, 0, 0, 0};
@@ -120,7 +115,7 @@ FileIdentity identity_of(std::FILE* stream, std::string& why) {
   if (type != FILE_TYPE_DISK) return {};
   // A handle that a POSIX shell gave a program under Wine answers only FileIdInfo.
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(handle, &info)) return identity_of_information(info);
+  if (!by_file_id && GetFileInformationByHandle(handle, &info)) return identity_of_information(info);
   if (const std::optional<FileIdentity> file_id = file_id_of(handle)) return *file_id;
   why = windows_error(GetLastError());
   return cannot_tell;

@@ -36,14 +36,34 @@ std::string report_line_rest(std::int32_t len, std::uint32_t loc) {
   return " len: " + std::to_string(len) + " loc: " + hex(loc) + "\n";
 }
 
-// The identity of the input or stream `what` (identity_of); one that cannot be told is said
-// once, and every existing output name is then refused.
-FileIdentity identity_told(Diagnostics& diagnostics, const char* what, FileIdentity identity,
-                           const std::string& why) {
-  if (identity.way == FileIdentity::Way::cannot_tell) {
-    diagnostics.report(what, "cannot tell which file it is (" + why + ")");
+// Takes the identities of the inputs and the standard streams, one way for all: where one
+// can only be had by file ID (a POSIX shell's redirection under Wine), all are, so that an
+// existing output is looked at one way to be held against them all. One that cannot be
+// told is said once; every existing output name is then refused.
+void take_identities(OutputFolder& folder, std::FILE* archive, const ListingReader& reader,
+                     std::FILE* out, std::FILE* err, Diagnostics& diagnostics) {
+  std::string why[4];
+  FileIdentity* const identities[] = {&folder.archive, &folder.listing, &folder.standard_output,
+                                      &folder.standard_error};
+  const auto take = [&](bool by_file_id) {
+    folder.archive = identity_of(archive, why[0], by_file_id);
+    folder.listing = reader.identity(why[1], by_file_id);
+    folder.standard_output = identity_of(out, why[2], by_file_id);
+    folder.standard_error = identity_of(err, why[3], by_file_id);
+  };
+  take(false);
+  for (const FileIdentity* identity : identities) {
+    if (identity->way == FileIdentity::Way::volume_and_file_id) {
+      take(true);
+      break;
+    }
   }
-  return identity;
+  const char* const what[] = {kArchiveName, kListingName, "standard output", "standard error"};
+  for (int i = 0; i < 4; ++i) {
+    if (identities[i]->way == FileIdentity::Way::cannot_tell) {
+      diagnostics.report(what[i], "cannot tell which file it is (" + why[i] + ")");
+    }
+  }
 }
 
 }  // namespace
@@ -60,14 +80,7 @@ int run_extraction(const std::string& folder, std::FILE* out, std::FILE* err,
   Diagnostics diagnostics(out, err);
   OutputFolder output_folder;
   output_folder.path = folder;
-  std::string why;
-  output_folder.archive =
-      identity_told(diagnostics, kArchiveName, identity_of(archive.get(), why), why);
-  output_folder.listing = identity_told(diagnostics, kListingName, reader.identity(why), why);
-  output_folder.standard_output =
-      identity_told(diagnostics, "standard output", identity_of(out, why), why);
-  output_folder.standard_error =
-      identity_told(diagnostics, "standard error", identity_of(err, why), why);
+  take_identities(output_folder, archive.get(), reader, out, err, diagnostics);
   output_folder.naming = options.naming;
 
   ArchiveStream archive_stream{archive.get(), std::nullopt, options.kernel_copy_from};

@@ -44,8 +44,13 @@ struct OutputFolder {
   FileIdentity listing;
   FileIdentity standard_output;
   FileIdentity standard_error;
-  Naming naming = Naming::automatic;  // asked for; the first output settles the way used
-  bool naming_settled = false;
+  Naming naming = Naming::automatic;  // how outputs are asked to take their names
+#ifdef _WIN32
+  std::wstring long_path;        // the folder's full path in the \\?\ form, had once per run
+  std::wstring first_temporary;  // the first temporary name in it
+#else
+  std::optional<Naming> settled_naming;  // the way the first output settled for the run
+#endif
 };
 
 enum class InstallResult {
@@ -89,9 +94,12 @@ class PendingOutput {
   Descriptor file_;
   NativeName temporary_;  // the file's temporary name (a path); empty while it has none
 #ifdef _WIN32
+  // Renames the open file `handle` onto the output's name, looking at the name only when a
+  // file stands under it, and again before each try that would replace it.
+  InstallResult rename_onto_name(void* handle, std::string& why);
   // After a rename that made a new name: whether the file system gave the open file
   // `handle` the output's name, ignoring case (Wine on a POSIX file system cuts a name of
-  // more than 255 bytes). If not, the file goes with its handle, and `why` says so.
+  // more than 255 bytes). If not, `why` says so, and the file is to be deleted.
   bool named_as_output(void* handle, std::string& why);
 
   bool closing_deletes_ = false;  // the deletion mark removes the file with its handle
@@ -142,6 +150,27 @@ std::string refusal_of(const OutputFolder& folder, IdentityTakenAs identity_take
   // Replacing it would leave its other names holding the old bytes.
   if (names > 1) return "cannot create: it has other names (hard links)";
   return "";
+}
+
+// What the system gives the run's first output on POSIX, which settles how every output of
+// the run takes its name.
+struct NamingProbe {
+  bool unnamed_file = false;         // the folder makes unnamed files (O_TMPFILE)
+  bool links_by_descriptor = false;  // one links by its descriptor (AT_EMPTY_PATH)
+  bool proc_names = false;           // /proc/self/fd names it
+};
+
+// The way outputs take their names, from the way `asked` and what `probe` found: linked by
+// descriptor where the run may, else through /proc where /proc names the file, else a file
+// under a temporary name from the start. A way asked for is kept as far as the system
+// allows: unnamed_via_proc always links through /proc, and unnamed does where its
+// descriptor is refused.
+constexpr Naming settled_naming(Naming asked, const NamingProbe& probe) {
+  if (!probe.unnamed_file || asked == Naming::temporary_name) return Naming::temporary_name;
+  if (asked == Naming::unnamed_via_proc) return Naming::unnamed_via_proc;
+  if (probe.links_by_descriptor) return Naming::unnamed;
+  if (asked == Naming::unnamed || probe.proc_names) return Naming::unnamed_via_proc;
+  return Naming::temporary_name;
 }
 
 // Temporary names are tried in turn; only a hostile folder makes them all collide.

@@ -18,7 +18,7 @@
 #include <cstdio>
 
 #include "common/diagnostics.h"
-#include "extractor/entry_names.h"
+#include "common/file_posix.h"
 #include "extractor/output_file.h"
 
 namespace sfx {
@@ -95,24 +95,14 @@ bool links_by_descriptor(int fd, const OutputFolder& folder) {
 #endif
 }
 
-// Settles, once, how every output of the run takes its name, from the run's first unnamed
-// file `fd` (-1: the folder makes none): linked by its descriptor where the run may, else
-// through /proc where /proc names it, else a file under a temporary name from the start.
-// Where a way is asked for, it is kept as far as the system allows: unnamed_via_proc always
-// links through /proc, and unnamed does where its descriptor is refused.
-void settle_naming(OutputFolder& folder, int fd) {
-  folder.naming_settled = true;
-  if (fd < 0) {
-    folder.naming = Naming::temporary_name;
-  } else if (folder.naming == Naming::unnamed_via_proc) {
-    return;
-  } else if (links_by_descriptor(fd, folder)) {
-    folder.naming = Naming::unnamed;
-  } else if (folder.naming == Naming::unnamed || proc_names(fd)) {
-    folder.naming = Naming::unnamed_via_proc;
-  } else {
-    folder.naming = Naming::temporary_name;
-  }
+// How every output of the run takes its name, settled by its first unnamed file `fd` (-1:
+// the folder makes none).
+Naming settle_naming(const OutputFolder& folder, int fd) {
+  NamingProbe probe;
+  probe.unnamed_file = fd >= 0;
+  probe.links_by_descriptor = fd >= 0 && links_by_descriptor(fd, folder);
+  probe.proc_names = fd >= 0 && proc_names(fd);
+  return settled_naming(folder.naming, probe);
 }
 
 // Tries `take` on temporary names in turn; the first it takes, or "" (errno tells why).
@@ -126,10 +116,10 @@ std::string take_temporary_name(const OutputFolder& folder, Take take) {
   return "";
 }
 
-// Links the unnamed file `fd` to `path`, as the settled `folder.naming` says.
+// Links the unnamed file `fd` to `path`, as the way settled for the run says.
 bool link_unnamed(int fd, const OutputFolder& folder, const std::string& path) {
 #ifdef AT_EMPTY_PATH
-  if (folder.naming == Naming::unnamed) {
+  if (folder.settled_naming == Naming::unnamed) {
     return linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
   }
 #endif
@@ -166,14 +156,14 @@ bool PendingOutput::discard_and_look() {
 bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::string& why) {
   folder_ = &folder;
   path_ = path_in(folder.path, name.native);
-  if (folder.naming != Naming::temporary_name) {
+  if (folder.settled_naming.value_or(folder.naming) != Naming::temporary_name) {
     file_ = Descriptor(open_unnamed(folder));
     if (!file_ && errno != EOPNOTSUPP) {
       why = "cannot create: " + os_error(errno);
       return false;
     }
-    if (!folder.naming_settled) settle_naming(folder, file_.get());
-    if (file_ && folder.naming != Naming::temporary_name) return true;
+    if (!folder.settled_naming) folder.settled_naming = settle_naming(folder, file_.get());
+    if (file_ && folder.settled_naming != Naming::temporary_name) return true;
     file_.close();
   }
   temporary_ = take_temporary_name(folder, [&](const std::string& path) {

@@ -70,7 +70,9 @@ bool same_name(std::wstring_view a, std::wstring_view b) {
 }
 
 // What stands at the output's path `path`, looked at without following a link. Its long
-// name, attributes and identity all come from one handle, so they speak of one file.
+// name, attributes, links and identity all come from one handle, so they speak of one file.
+// Its identity is taken only the way the folder's identities were (one way for all; the
+// volume serial number that each way asks for costs Wine a round trip to another process).
 Existing look_at(const OutputFolder& folder, const std::wstring& path) {
   Existing existing;
   // The reparse point itself is opened, never what it points to; BACKUP_SEMANTICS lets a
@@ -85,37 +87,47 @@ Existing look_at(const OutputFolder& folder, const std::wstring& path) {
     return existing;
   }
   existing.exists = true;
-  // The folder's identities taken as FileIdInfo are held against the file's taken so.
-  const bool by_file_id = [&] {
-    for (const FileIdentity* identity : {&folder.archive, &folder.listing,
-                                         &folder.standard_output, &folder.standard_error}) {
-      if (identity->way == FileIdentity::Way::volume_and_file_id) return true;
-    }
-    return false;
-  }();
   const std::optional<std::wstring> long_name = long_name_of(handle, path);
-  BY_HANDLE_FILE_INFORMATION info;
-  std::optional<FileIdentity> file_id;
-  if (!long_name || !GetFileInformationByHandle(handle, &info) ||
-      (by_file_id && !(file_id = file_id_of(handle)))) {
+  FILE_ATTRIBUTE_TAG_INFO attributes;
+  FILE_STANDARD_INFO standard;
+  bool seen = long_name &&
+              GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &attributes,
+                                           sizeof attributes) &&
+              GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard);
+  FileIdentity by_index;
+  FileIdentity by_file_id;
+  for (const FileIdentity* identity : {&folder.archive, &folder.listing, &folder.standard_output,
+                                       &folder.standard_error}) {
+    if (!seen) break;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (identity->way == FileIdentity::Way::volume_and_index &&
+        by_index.way == FileIdentity::Way::none) {
+      seen = GetFileInformationByHandle(handle, &info) != 0;
+      if (seen) by_index = identity_of_information(info);
+    } else if (identity->way == FileIdentity::Way::volume_and_file_id &&
+               by_file_id.way == FileIdentity::Way::none) {
+      const std::optional<FileIdentity> file_id = file_id_of(handle);
+      seen = file_id.has_value();
+      if (seen) by_file_id = *file_id;
+    }
+  }
+  if (!seen) {
     existing.look_failure = "cannot create: " + windows_error(GetLastError());
   } else if (!same_name(*long_name, last_component(path))) {
     // A short name, most likely: replacing it would replace a file named otherwise.
     existing.refusal = "cannot create: the name reaches " + printable(*long_name);
-  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+  } else if (attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     existing.refusal = kSymbolicLink;
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-             GetFileType(handle) != FILE_TYPE_DISK) {
+  } else if (standard.Directory || GetFileType(handle) != FILE_TYPE_DISK) {
     existing.refusal = kNotRegular;
-  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+  } else if (attributes.FileAttributes & FILE_ATTRIBUTE_READONLY) {
     // Windows itself refuses to replace such a file; saying so beats "Access is denied".
     existing.refusal = "cannot create: it is read-only";
   } else {
     const auto identity_taken_as = [&](FileIdentity::Way way) {
-      return way == FileIdentity::Way::volume_and_file_id ? *file_id
-                                                          : identity_of_information(info);
+      return way == FileIdentity::Way::volume_and_file_id ? by_file_id : by_index;
     };
-    existing.refusal = refusal_of(folder, identity_taken_as, info.nNumberOfLinks);
+    existing.refusal = refusal_of(folder, identity_taken_as, standard.NumberOfLinks);
   }
   CloseHandle(handle);
   return existing;
@@ -166,6 +178,12 @@ std::wstring path_in_folder(const std::wstring& folder, std::wstring_view name) 
   return path.append(name);
 }
 
+// The `attempt`th temporary name in the folder whose long path is `folder`.
+std::wstring temporary_path(const std::wstring& folder, int attempt) {
+  const std::string ascii = temporary_name(attempt);
+  return path_in_folder(folder, std::wstring(ascii.begin(), ascii.end()));
+}
+
 }  // namespace
 
 bool PendingOutput::discard_and_look() {
@@ -175,17 +193,20 @@ bool PendingOutput::discard_and_look() {
 
 bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::string& why) {
   folder_ = &folder;
-  const std::wstring folder_path = long_path(folder.path);
-  if (folder_path.empty()) {
-    why = "cannot create: " + windows_error(ERROR_BAD_PATHNAME);
-    return false;
+  // The folder's path, and with it the first temporary name, once per run.
+  if (folder.long_path.empty()) {
+    folder.long_path = long_path(folder.path);
+    if (folder.long_path.empty()) {
+      why = "cannot create: " + windows_error(ERROR_BAD_PATHNAME);
+      return false;
+    }
+    folder.first_temporary = temporary_path(folder.long_path, 0);
   }
-  path_ = path_in_folder(folder_path, name.native);
+  path_ = path_in_folder(folder.long_path, name.native);
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    const std::string ascii = temporary_name(attempt);
     const std::wstring temporary =
-        path_in_folder(folder_path, std::wstring(ascii.begin(), ascii.end()));
+        attempt == 0 ? folder.first_temporary : temporary_path(folder.long_path, attempt);
     // The reparse point flag: a link planted under the temporary name is never followed.
     const HANDLE handle = CreateFileW(
         temporary.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -215,47 +236,56 @@ bool PendingOutput::begin(OutputFolder& folder, const OutputName& name, std::str
 }
 
 InstallResult PendingOutput::install(std::string& why) {
-  Existing existing = look_at(*folder_, path_);
-  if (!existing.look_failure.empty()) {
-    why = existing.look_failure;
-    return InstallResult::failed;
-  }
-  if (!existing.refusal.empty()) {
-    why = existing.refusal;
-    return InstallResult::refused;
-  }
-  // A file marked for deletion cannot be renamed; the mark comes back if the rename fails.
+  // A file marked for deletion cannot be renamed; the mark comes back if naming fails.
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file_.get()));
   if (!mark_for_deletion(handle, false)) {
     why = "cannot create: " + windows_error(GetLastError());
     return InstallResult::failed;
   }
   closing_deletes_ = false;
-  InstallResult result = InstallResult::failed;
-  for (DWORD pause = 10;; pause *= 2) {
-    if (rename_to(handle, path_, existing.exists)) {
-      if (existing.exists || named_as_output(handle, why)) {
-        temporary_.clear();
-        return InstallResult::installed;
-      }
-      return InstallResult::failed;
+  const InstallResult result = rename_onto_name(handle, why);
+  if (result == InstallResult::installed) {
+    temporary_.clear();
+  } else {
+    closing_deletes_ = mark_for_deletion(handle, true);
+  }
+  return result;
+}
+
+InstallResult PendingOutput::rename_onto_name(void* handle, std::string& why) {
+  Existing existing;
+  bool looked = false;  // once the name is found taken, every try looks at it first
+  for (DWORD pause = 10;;) {
+    const bool replace = looked && existing.exists;
+    if (rename_to(handle, path_, replace)) {
+      return replace || named_as_output(handle, why) ? InstallResult::installed
+                                                     : InstallResult::failed;
     }
     const DWORD error = GetLastError();
-    if (!is_held(error) || pause > 640) {
-      why = (existing.exists ? "cannot replace: " : "cannot create: ") + windows_error(error);
-      break;
+    // A rename that replaces nothing fails where a file stands under the name, under another
+    // case of it, or under an 8.3 name equal to it: only then is the name looked at.
+    const bool taken = !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+    if (!taken || looked) {
+      if (!(is_held(error) || taken) || pause > 640) {
+        why = (replace ? "cannot replace: " : "cannot create: ") + windows_error(error);
+        return InstallResult::failed;
+      }
+      Sleep(pause);
+      pause *= 2;
+      if (!looked) continue;  // a held name that was free is tried again as free
     }
-    Sleep(pause);
     // The rename never outlives its look: the file under the name may be another by now.
-    if (existing.exists) existing = look_at(*folder_, path_);
-    if (!existing.look_failure.empty() || !existing.refusal.empty()) {
-      why = existing.look_failure.empty() ? existing.refusal : existing.look_failure;
-      if (existing.look_failure.empty()) result = InstallResult::refused;
-      break;
+    existing = look_at(*folder_, path_);
+    looked = true;
+    if (!existing.look_failure.empty()) {
+      why = existing.look_failure;
+      return InstallResult::failed;
+    }
+    if (!existing.refusal.empty()) {
+      why = existing.refusal;
+      return InstallResult::refused;
     }
   }
-  closing_deletes_ = mark_for_deletion(handle, true);
-  return result;
 }
 
 bool PendingOutput::named_as_output(void* handle, std::string& why) {
@@ -263,12 +293,9 @@ bool PendingOutput::named_as_output(void* handle, std::string& why) {
   if (name && same_name(*name, last_component(path_))) return true;
   why = name ? "the file system named it " + printable(*name)
              : "cannot tell the name the file system gave it: " + windows_error(GetLastError());
-  // Nothing may stay under another name: marked again, the file goes with its handle.
-  closing_deletes_ = mark_for_deletion(handle, true);
+  // Should the deletion mark fail, the file is deleted by the name it has.
   temporary_.clear();
-  if (!closing_deletes_ && name) {
-    temporary_ = path_.substr(0, path_.size() - last_component(path_).size()) + *name;
-  }
+  if (name) temporary_ = path_.substr(0, path_.size() - last_component(path_).size()) + *name;
   return false;
 }
 

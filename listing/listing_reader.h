@@ -52,7 +52,9 @@ class ListingReader {
   // The OS error number behind RecordStatus::read_error.
   int read_error() const { return input_.error(); }
   // Which file the listing is, so that no output is ever written into it (identity_of).
-  FileIdentity identity(std::string& why) const { return input_.identity(why); }
+  FileIdentity identity(std::string& why, bool by_file_id) const {
+    return input_.identity(why, by_file_id);
+  }
 
  private:
   bool skip_line();

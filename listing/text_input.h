@@ -41,7 +41,9 @@ class TextInput {
   // Closes the stream; false when closing failed.
   bool close();
   // Which file the text is read from (identity_of).
-  FileIdentity identity(std::string& why) const { return identity_of(file_.get(), why); }
+  FileIdentity identity(std::string& why, bool by_file_id) const {
+    return identity_of(file_.get(), why, by_file_id);
+  }
 
  private:
   static constexpr std::size_t kBufferSize = 64 * 1024;
