@@ -8,6 +8,10 @@
 #include "common/diagnostics.h"
 #include "extractor/windows_names.h"
 
+#ifdef _WIN32
+#include "common/file_windows.h"
+#endif
+
 namespace sfx {
 namespace {
 
@@ -207,6 +211,31 @@ TEST(EntryNames, WindowsPathsAreReadInTheCodePage) {
                                    : "path does not decode in code page " +
                                          std::to_string(c.code_page));
     }
+  }
+}
+
+// Paths in the form every file call takes, past MAX_PATH and as they stand.
+TEST(WindowsPaths, LongPathForms) {
+  wchar_t current[32768];
+  const DWORD length = GetCurrentDirectoryW(32768, current);
+  ASSERT_GT(length, 0u);
+  const std::wstring folder(current, length);  // no '\\' at its end but at a drive's root
+  const std::wstring here = folder.back() == L'\\' ? folder : folder + L'\\';
+  struct Case {
+    std::string path;
+    std::wstring long_form;
+  };
+  for (const Case& c : {
+           Case{"\\\\?\\C:\\a\\b", L"\\\\?\\C:\\a\\b"},  // kept as it stands
+           Case{"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
+           Case{"\\\\server\\share\\x", L"\\\\?\\UNC\\server\\share\\x"},
+           Case{"C:\\a\\..\\b.sfx", L"\\\\?\\C:\\b.sfx"},
+           Case{"C:/a/b", L"\\\\?\\C:\\a\\b"},
+           Case{"x\\y", L"\\\\?\\" + here + L"x\\y"},
+           Case{"", L"\\\\?\\" + folder},
+       }) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(long_path(c.path), c.long_form);
   }
 }
 #endif

@@ -53,5 +53,34 @@ TEST(SafetyRules, IdentitiesCompareLikeWithLike) {
   EXPECT_TRUE(same_file({Way::device_and_inode, 3, 5, 0}, {Way::device_and_inode, 3, 5, 0}));
 }
 
+// How outputs take their names on POSIX, settled by what the run's first output met: every
+// branch, whatever the machine the tests run on allows (CI runs as root, where linking by
+// descriptor always works).
+TEST(SafetyRules, NamingIsSettledByWhatTheSystemGives) {
+  using output_detail::NamingProbe;
+  struct Case {
+    Naming asked;
+    NamingProbe probe;  // unnamed file, links by descriptor, /proc names it
+    Naming settled;
+  };
+  for (const Case& c : {
+           Case{Naming::automatic, {true, true, true}, Naming::unnamed},
+           Case{Naming::automatic, {true, false, true}, Naming::unnamed_via_proc},
+           Case{Naming::automatic, {true, false, false}, Naming::temporary_name},  // no /proc
+           Case{Naming::automatic, {false, false, false}, Naming::temporary_name},
+           Case{Naming::unnamed, {true, true, false}, Naming::unnamed},
+           Case{Naming::unnamed, {true, false, false}, Naming::unnamed_via_proc},
+           Case{Naming::unnamed, {false, false, true}, Naming::temporary_name},
+           Case{Naming::unnamed_via_proc, {true, true, true}, Naming::unnamed_via_proc},
+           Case{Naming::unnamed_via_proc, {false, true, true}, Naming::temporary_name},
+           Case{Naming::temporary_name, {true, true, true}, Naming::temporary_name},
+       }) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.asked)) + " " +
+                 std::to_string(c.probe.unnamed_file) + std::to_string(c.probe.links_by_descriptor) +
+                 std::to_string(c.probe.proc_names));
+    EXPECT_EQ(output_detail::settled_naming(c.asked, c.probe), c.settled);
+  }
+}
+
 }  // namespace
 }  // namespace sfx
