@@ -1,7 +1,7 @@
 // Writes a benchmark workload (Filelist.000 and Filelist.txt) into a folder, the same bytes
 // for the same seed. Usage: generate_workload KIND FOLDER [SEED], KIND one of large, many,
-// listing, hostile-line, hostile-path, or sized-BYTES (entries of one size). Prints the
-// number of selected entries and bytes to extract.
+// many-COUNT, listing, hostile-line, hostile-path, or sized-BYTES (entries of one size).
+// Prints the number of selected entries and bytes to extract.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -184,9 +184,12 @@ int main(int argc, char** argv) {
   Random random(argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1);
   if (kind == "large") {
     write_archive(folder, large_entries(random), random);
-  } else if (kind == "many") {
+  } else if (kind == "many" || kind.rfind("many-", 0) == 0) {
+    // 100,000 entries of 1 KiB, or as many as the kind says (many-2000).
+    const std::uint64_t count =
+        kind == "many" ? 100000 : std::strtoull(kind.c_str() + 5, nullptr, 10);
     std::vector<Entry> entries;
-    for (std::uint64_t i = 0; i < 100000; ++i) entries.push_back({entry_path("snd", i, "sfx"), 1024});
+    for (std::uint64_t i = 0; i < count; ++i) entries.push_back({entry_path("snd", i, "sfx"), 1024});
     write_archive(folder, entries, random);
   } else if (kind.rfind("sized-", 0) == 0) {
     // Entries of one size, about 256 MiB in all, for finding the kernel copy's threshold.
