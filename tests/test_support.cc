@@ -6,8 +6,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -427,12 +429,13 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
       }
     }
     if (chdir(folder.c_str()) != 0) _exit(120);
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     std::vector<const char*> command;
     for (const std::string& word : options.wrapper) command.push_back(word.c_str());
 #ifdef SFX_EXTRACT_EMULATOR
     command.push_back(SFX_EXTRACT_EMULATOR);
 #endif
-    command.push_back(SFX_EXTRACT_BINARY);
+    command.push_back(options.program.c_str());
     command.push_back(nullptr);
     execvp(command[0], const_cast<char* const*>(command.data()));
     _exit(122);
@@ -513,10 +516,24 @@ RunResult run_binary(const std::string& folder, const BinaryOptions& options) {
   startup.hStdOutput = out.handle;
   startup.hStdError = err.handle;
   PROCESS_INFORMATION process{};
-  std::string command = std::string("\"") + SFX_EXTRACT_BINARY + "\"";
+  std::string command = "\"" + options.program + "\"";
+  // The harness's environment block, with the options' variables set, and sorted as
+  // Windows wants it.
+  std::map<std::string, std::string> variables;
+  if (char* block = GetEnvironmentStringsA()) {
+    for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) {
+      const char* equals = std::strchr(entry + 1, '=');
+      if (equals != nullptr) variables[std::string(entry, equals)] = equals + 1;
+    }
+    FreeEnvironmentStringsA(block);
+  }
+  for (const auto& [name, value] : options.environment) variables[name] = value;
+  std::string environment;
+  for (const auto& [name, value] : variables) environment += name + "=" + value + '\0';
+  environment += '\0';
   RunResult result;
   result.status = -1000;
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, environment.data(),
                      folder.c_str(), &startup, &process)) {
     while (options.kill_when && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
       if (options.kill_when()) {

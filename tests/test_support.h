@@ -121,6 +121,9 @@ struct BinaryOptions {
   Destination err;
   bool input_closed = false;  // standard input not open at all (POSIX only)
   std::vector<std::string> wrapper;  // POSIX: a command that starts the program (strace ...)
+  std::string program = SFX_EXTRACT_BINARY;  // the program to run: the real one, or a copy
+  // Variables set in the program's environment, besides the harness's own.
+  std::vector<std::pair<std::string, std::string>> environment;
   // Asked again and again while the run goes on; once it says so, the run is killed
   // (SIGKILL; on Windows TerminateProcess).
   std::function<bool()> kill_when;
