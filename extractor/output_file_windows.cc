@@ -87,30 +87,25 @@ Existing look_at(const OutputFolder& folder, const std::wstring& path) {
     return existing;
   }
   existing.exists = true;
+  const auto taken = [&](FileIdentity::Way way) {
+    for (const FileIdentity* identity : {&folder.archive, &folder.listing,
+                                         &folder.standard_output, &folder.standard_error}) {
+      if (identity->way == way) return true;
+    }
+    return false;
+  };
   const std::optional<std::wstring> long_name = long_name_of(handle, path);
   FILE_ATTRIBUTE_TAG_INFO attributes;
   FILE_STANDARD_INFO standard;
-  bool seen = long_name &&
-              GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &attributes,
-                                           sizeof attributes) &&
-              GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard);
-  FileIdentity by_index;
-  FileIdentity by_file_id;
-  for (const FileIdentity* identity : {&folder.archive, &folder.listing, &folder.standard_output,
-                                       &folder.standard_error}) {
-    if (!seen) break;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (identity->way == FileIdentity::Way::volume_and_index &&
-        by_index.way == FileIdentity::Way::none) {
-      seen = GetFileInformationByHandle(handle, &info) != 0;
-      if (seen) by_index = identity_of_information(info);
-    } else if (identity->way == FileIdentity::Way::volume_and_file_id &&
-               by_file_id.way == FileIdentity::Way::none) {
-      const std::optional<FileIdentity> file_id = file_id_of(handle);
-      seen = file_id.has_value();
-      if (seen) by_file_id = *file_id;
-    }
-  }
+  BY_HANDLE_FILE_INFORMATION info;
+  std::optional<FileIdentity> by_file_id;
+  const bool by_index = taken(FileIdentity::Way::volume_and_index);
+  const bool seen =
+      long_name &&
+      GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &attributes, sizeof attributes) &&
+      GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) &&
+      (!by_index || GetFileInformationByHandle(handle, &info)) &&
+      (!taken(FileIdentity::Way::volume_and_file_id) || (by_file_id = file_id_of(handle)));
   if (!seen) {
     existing.look_failure = "cannot create: " + windows_error(GetLastError());
   } else if (!same_name(*long_name, last_component(path))) {
@@ -125,7 +120,8 @@ Existing look_at(const OutputFolder& folder, const std::wstring& path) {
     existing.refusal = "cannot create: it is read-only";
   } else {
     const auto identity_taken_as = [&](FileIdentity::Way way) {
-      return way == FileIdentity::Way::volume_and_file_id ? by_file_id : by_index;
+      if (way == FileIdentity::Way::volume_and_file_id) return *by_file_id;
+      return by_index ? identity_of_information(info) : FileIdentity{};
     };
     existing.refusal = refusal_of(folder, identity_taken_as, standard.NumberOfLinks);
   }
