@@ -174,14 +174,14 @@ class FaultInjection : public testing::TestWithParam<Workload> {
     test::BinaryOptions options;
 #ifdef _WIN32
     options.program = SFX_EXTRACT_FAULTS_BINARY;
-    std::string spec = "trace=" + trace_path_;
+    std::string setting = "trace=" + trace_path_;
     if (injected.fault != nullptr && injected.fault->error != nullptr) {
-      spec = "fail=" + injected.call + ":" + injected.fault->error + ":" +
+      setting = "fail=" + injected.call + ":" + injected.fault->error + ":" +
              std::to_string(injected.number);
     } else if (injected.fault != nullptr) {
-      spec = "kill=" + injected.call + ":" + std::to_string(injected.number);
+      setting = "kill=" + injected.call + ":" + std::to_string(injected.number);
     }
-    options.environment = {{"SFX_FAULTS", spec}};
+    options.environment = {{"SFX_FAULTS", setting}};
 #else
     // LeakSanitizer cannot stop the world under a tracer.
     options.wrapper = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0", "-o",

@@ -234,9 +234,9 @@ void write_trace() {
 // Reads SFX_FAULTS and sets the hooks up, before main.
 struct Setup {
   Setup() {
-    const char* spec = std::getenv("SFX_FAULTS");
-    if (spec == nullptr) return;
-    const std::string text = spec;
+    const char* setting = std::getenv("SFX_FAULTS");
+    if (setting == nullptr) return;
+    const std::string text = setting;
     const std::size_t equals = text.find('=');
     const std::string mode = text.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : text.substr(equals + 1);
@@ -254,7 +254,7 @@ struct Setup {
     } else if (mode == "plant") {
       settings.mode = Mode::plant;
     } else {
-      std::fprintf(stderr, "windows_faults: unknown SFX_FAULTS %s\n", spec);
+      std::fprintf(stderr, "windows_faults: unknown SFX_FAULTS %s\n", setting);
       std::exit(125);
     }
     patch_imports();
