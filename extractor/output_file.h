@@ -119,6 +119,21 @@ struct Existing {
   std::uint32_t group = 0;
 };
 
+// How a look ends the install: failed when the name could not be looked at, refused when
+// the safety rules keep what it holds (`why` says which); none when the name may take the
+// file.
+inline std::optional<InstallResult> stopped_by(const Existing& existing, std::string& why) {
+  if (!existing.look_failure.empty()) {
+    why = existing.look_failure;
+    return InstallResult::failed;
+  }
+  if (!existing.refusal.empty()) {
+    why = existing.refusal;
+    return InstallResult::refused;
+  }
+  return std::nullopt;
+}
+
 constexpr char kSymbolicLink[] = "cannot create: it is a symbolic link";
 constexpr char kNotRegular[] = "cannot create: not a regular file";
 

@@ -187,14 +187,7 @@ InstallResult PendingOutput::install(std::string& why) {
     }
   }
   const Existing existing = look_at(*folder_, path_);
-  if (!existing.look_failure.empty()) {
-    why = existing.look_failure;
-    return InstallResult::failed;
-  }
-  if (!existing.refusal.empty()) {
-    why = existing.refusal;
-    return InstallResult::refused;
-  }
+  if (const std::optional<InstallResult> stop = stopped_by(existing, why)) return *stop;
   if (existing.exists) keep_owner_and_mode(file_.get(), existing);
   const std::string failed_to = existing.exists ? "cannot replace: " : "cannot create: ";
   if (unnamed) {

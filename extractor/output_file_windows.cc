@@ -273,14 +273,7 @@ InstallResult PendingOutput::rename_onto_name(void* handle, std::string& why) {
     // The rename never outlives its look: the file under the name may be another by now.
     existing = look_at(*folder_, path_);
     looked = true;
-    if (!existing.look_failure.empty()) {
-      why = existing.look_failure;
-      return InstallResult::failed;
-    }
-    if (!existing.refusal.empty()) {
-      why = existing.refusal;
-      return InstallResult::refused;
-    }
+    if (const std::optional<InstallResult> stop = stopped_by(existing, why)) return *stop;
   }
 }
 
